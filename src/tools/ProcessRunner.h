@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+#include <QCoroTask>
+
+namespace tessaly {
+
+using Environment = std::map<std::string, std::string>;
+
+// The outcome of one tool run. `stdOut`/`stdErr` stand for the tool's two
+// streams (the plain names are C macros).
+struct ProcessResult {
+    std::int32_t exitCode = 0;
+    std::string stdOut;
+    std::string stdErr;
+    bool timedOut = false;
+
+    // stdOut and stdErr, empty ones dropped, joined by "\n".
+    std::string combinedOutput() const;
+};
+
+// Keeps the most recent `limit` bytes of a stream; safe to use from several threads.
+class OutputBuffer {
+public:
+    explicit OutputBuffer(std::size_t limit);
+
+    void append(std::span<const std::uint8_t> bytes);
+    void append(std::string_view bytes);
+    // The kept bytes as UTF-8, each invalid sequence replaced by U+FFFD.
+    std::string text() const;
+    std::size_t limit() const { return m_limit; }
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<std::uint8_t> m_data;
+    const std::size_t m_limit;
+};
+
+namespace ProcessRunner {
+
+inline constexpr std::size_t kDefaultOutputLimit = 65536;
+inline constexpr std::size_t kListingOutputLimit = 8 * 1024 * 1024;
+
+// Runs `executable` with `arguments` (never through a shell) and exactly `environment`,
+// blocking the calling thread. `onStart` gets the child's process id right after a
+// successful start and is never called when the start fails.
+ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
+                          const Environment& environment, double timeoutSeconds,
+                          std::size_t outputLimit = kDefaultOutputLimit,
+                          const std::function<void(pid_t)>& onStart = {});
+
+// The same on Qt's global thread pool; the awaiting coroutine resumes on its own thread.
+QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,
+                               Environment environment, double timeoutSeconds,
+                               std::size_t outputLimit = kDefaultOutputLimit);
+
+// The reduced environment every tool gets, built from `processEnvironment`
+// (the application's own environment when not given).
+Environment safeEnvironment(const std::optional<std::string>& adbPath);
+Environment safeEnvironment(const std::optional<std::string>& adbPath, const Environment& processEnvironment);
+
+// UTF-8 decoding with replacement characters and white-space trimming, shared with other readers of tool output.
+std::string decodeUtf8Lossy(std::span<const std::uint8_t> bytes);
+std::string trimWhitespace(std::string_view text);
+
+} // namespace ProcessRunner
+} // namespace tessaly

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tessaly::test {
+
+// A stand-in for an external tool (adb, scrcpy, ping): an executable written into its
+// own temporary folder that answers from a scripted table and records every call.
+class StandInTool {
+public:
+    // One piece of output, written after `delayBefore` seconds.
+    struct Chunk {
+        std::string text;
+        bool toStderr = false;
+        double delayBefore = 0;
+    };
+
+    struct Answer {
+        std::string out;          // written to standard output first
+        std::string err;          // then to standard error
+        int exitCode = 0;
+        double delay = 0;         // seconds to wait before exiting (after the output)
+        std::vector<Chunk> chunks;// written after out/err, in order
+        bool ignoreSigterm = false;
+        bool ignoreSigint = false;
+        double backgroundChildSeconds = 0; // > 0: leaves a child that holds stdout/stderr open this long
+        bool printEnvironment = false;     // writes NAME=VALUE lines of its environment to stdout
+    };
+
+    // `name` is the executable's file name ("adb", "scrcpy", "ping").
+    explicit StandInTool(std::string name);
+    ~StandInTool();
+    StandInTool(const StandInTool&) = delete;
+    StandInTool& operator=(const StandInTool&) = delete;
+
+    // Exact argument list -> answer.
+    void on(const std::vector<std::string>& arguments, const Answer& answer);
+    // Exact argument list -> answers in turn; the last one repeats.
+    void onSequence(const std::vector<std::string>& arguments, const std::vector<Answer>& answers);
+    // Arguments that begin with `prefix` -> answer (exact rules are tried first, then prefixes in order).
+    void onPrefix(const std::vector<std::string>& prefix, const Answer& answer);
+    // Everything else (default: exit 0, no output).
+    void otherwise(const Answer& answer);
+
+    std::string path() const;    // the executable
+    std::string folder() const;  // its temporary folder
+    // Every argument list it was called with, in order.
+    std::vector<std::vector<std::string>> calls() const;
+    void clearCalls();
+
+private:
+    std::string m_name;
+    std::string m_folder;
+    void writeTable() const;
+    struct Rule {
+        enum class Kind { Exact, Prefix, Otherwise } kind;
+        std::vector<std::string> arguments;
+        std::vector<Answer> answers;
+    };
+    std::vector<Rule> m_rules;
+};
+
+} // namespace tessaly::test
