@@ -1,0 +1,103 @@
+#include "mirroring/ScrcpyOutput.h"
+
+#include <array>
+#include <charconv>
+
+#include "tools/Validation.h"
+
+namespace tessaly::ScrcpyOutput {
+
+namespace {
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Digits only; a sign, a gap or a value past int counts as unreadable.
+std::optional<int> decimal(std::string_view text)
+{
+    if (text.empty() || !isDigit(text.front()))
+        return std::nullopt;
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+bool contains(std::string_view text, std::string_view phrase)
+{
+    return text.find(phrase) != std::string_view::npos;
+}
+
+} // namespace
+
+std::optional<FPSReading> fps(std::string_view line)
+{
+    const std::size_t marker = line.find(" fps");
+    if (marker == std::string_view::npos)
+        return std::nullopt;
+    std::size_t start = marker;
+    while (start > 0 && isDigit(line[start - 1]))
+        --start;
+    const auto rate = decimal(line.substr(start, marker - start));
+    if (!rate)
+        return std::nullopt;
+
+    // The skipped count may stand anywhere in the line: "... (+3 frames skipped)".
+    int skipped = 0;
+    const std::size_t open = line.find("(+");
+    if (open != std::string_view::npos) {
+        const std::size_t countStart = open + 2;
+        const std::size_t close = line.find(" frames skipped", countStart);
+        if (close != std::string_view::npos)
+            skipped = decimal(line.substr(countStart, close - countStart)).value_or(0);
+    }
+    return FPSReading { *rate, skipped };
+}
+
+// An encoder line looks like:
+//     --video-codec=h264 --video-encoder=c2.qti.avc.encoder    (hw) [vendor]
+std::optional<std::string> hardwareH264Encoder(std::string_view output)
+{
+    constexpr std::string_view kEncoderFlag = "--video-encoder=";
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string_view::npos)
+            end = output.size();
+        const std::string_view line = output.substr(start, end - start);
+        start = end + 1;
+        if (!contains(line, "--video-codec=h264") || !contains(line, "(hw)") || contains(line, "(alias"))
+            continue;
+        const std::size_t flag = line.find(kEncoderFlag);
+        if (flag == std::string_view::npos)
+            continue;
+        const std::string_view rest = line.substr(flag + kEncoderFlag.size());
+        const std::string_view name = rest.substr(0, rest.find_first_of(" \t\r\v\f"));
+        if (Validation::isSafeEncoderName(name))
+            return std::string(name);
+    }
+    return std::nullopt;
+}
+
+bool looksLikeEncoderError(std::string_view output)
+{
+    constexpr std::array<std::string_view, 7> kPhrases {
+        "Could not create video encoder",
+        "Could not create default video encoder",
+        "Capture/encoding error",
+        "MediaCodec",
+        "IllegalArgumentException",
+        "IllegalStateException",
+        "CodecException",
+    };
+    for (const std::string_view phrase : kPhrases) {
+        if (contains(output, phrase))
+            return true;
+    }
+    return false;
+}
+
+} // namespace tessaly::ScrcpyOutput
