@@ -1,0 +1,59 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QCoroTask>
+
+#include "phone/ADBParser.h"
+#include "phone/WiFiBand.h"
+#include "tools/ProcessRunner.h"
+
+namespace tessaly {
+
+// Runs the adb executable found by the tool locator. It holds no connection state: the
+// phone's serial is an argument of each command. Commands never throw; failures are values.
+struct ADB {
+    struct ConnectResult {
+        bool ok = false;
+        std::string output;
+    };
+
+    std::string executable;
+
+    // Runs adb with `arguments`, the reduced tool environment and 65,536 bytes of output per stream.
+    QCoro::Task<ProcessResult> run(std::vector<std::string> arguments, double timeoutSeconds) const;
+
+    // Opens a network link to a phone on the home network; never runs adb for any other address.
+    QCoro::Task<ConnectResult> connect(std::string ip, int port) const;
+
+    // The phone's IPv4 address on its Wi-Fi interface.
+    QCoro::Task<std::optional<std::string>> wifiIP(std::string serial) const;
+
+    // The band of the phone's current Wi-Fi link; none when it is not on Wi-Fi or says nothing readable.
+    QCoro::Task<std::optional<WiFiBand>> wifiBand(std::string serial) const;
+
+    static std::vector<Device> parseDevices(std::string_view output)
+    {
+        return ADBParser::parseDevices(output);
+    }
+    static Device::Connection connectionType(std::string_view serial)
+    {
+        return ADBParser::connectionType(serial);
+    }
+    static std::optional<std::string> parseIPFromRoute(std::string_view output)
+    {
+        return ADBParser::parseIPFromRoute(output);
+    }
+    static std::optional<std::string> parseIPFromAddr(std::string_view output)
+    {
+        return ADBParser::parseIPFromAddr(output);
+    }
+    static std::optional<int> parseWifiFrequency(std::string_view output)
+    {
+        return ADBParser::parseWifiFrequency(output);
+    }
+};
+
+} // namespace tessaly
