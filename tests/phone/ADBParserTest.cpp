@@ -16,7 +16,7 @@ Device device(std::string serial, std::string state, std::optional<std::string> 
 
 // `adb devices -l` as the tool prints it right after starting its server (older versions print
 // the notices on standard output), with Windows line ends and no final line feed.
-TEST(ADBTest, ParseDevices_RealOutputWithNoise)
+TEST(ADBParserTest, ParseDevices_RealOutputWithNoise)
 {
     const std::string output
         = "* daemon not running; starting now at tcp:5037\r\n"
@@ -50,7 +50,7 @@ TEST(ADBTest, ParseDevices_RealOutputWithNoise)
     EXPECT_EQ(ADB::parseDevices(unix), expected);
 }
 
-TEST(ADBTest, ParseDevices_HeaderOnlyAndEmpty)
+TEST(ADBParserTest, ParseDevices_HeaderOnlyAndEmpty)
 {
     EXPECT_TRUE(ADB::parseDevices("List of devices attached\n\n").empty());
     EXPECT_TRUE(ADB::parseDevices("List of devices attached").empty());
@@ -58,7 +58,7 @@ TEST(ADBTest, ParseDevices_HeaderOnlyAndEmpty)
     EXPECT_TRUE(ADB::parseDevices("\n\r\n \t \n").empty());
 }
 
-TEST(ADBTest, ParseDevices_FieldsOfOneRow)
+TEST(ADBParserTest, ParseDevices_FieldsOfOneRow)
 {
     const auto devices = ADB::parseDevices(
         "List of devices attached\nABC123 device usb:1-1 product:p model:Model_X device:d transport_id:3\n");
@@ -66,7 +66,7 @@ TEST(ADBTest, ParseDevices_FieldsOfOneRow)
     EXPECT_EQ(devices[0], device("ABC123", "device", "Model_X", Connection::usb));
 }
 
-TEST(ADBTest, ParseDevices_DropsUnsafeSerials)
+TEST(ADBParserTest, ParseDevices_DropsUnsafeSerials)
 {
     const std::string tooLong(129, 'A');
     const std::string longest(128, 'A');
@@ -77,7 +77,7 @@ TEST(ADBTest, ParseDevices_DropsUnsafeSerials)
     EXPECT_EQ(devices[0].serial, longest);
 }
 
-TEST(ADBTest, ParseDevices_KeepsOrderAndDuplicates)
+TEST(ADBParserTest, ParseDevices_KeepsOrderAndDuplicates)
 {
     const auto devices = ADB::parseDevices("B device\nA offline\nB unauthorized\n");
     ASSERT_EQ(devices.size(), 3u);
@@ -86,7 +86,7 @@ TEST(ADBTest, ParseDevices_KeepsOrderAndDuplicates)
     EXPECT_EQ(devices[2].state, "unauthorized");
 }
 
-TEST(ADBTest, ConnectionType)
+TEST(ADBParserTest, ConnectionType)
 {
     const std::vector<std::pair<std::string, Connection>> cases {
         { "192.168.1.23:5555", Connection::wifi },
@@ -105,7 +105,7 @@ TEST(ADBTest, ConnectionType)
         EXPECT_EQ(ADB::connectionType(serial), expected) << serial;
 }
 
-TEST(ADBTest, ParseIPFromRoute)
+TEST(ADBParserTest, ParseIPFromRoute)
 {
     const std::vector<std::pair<std::string, std::optional<std::string>>> cases {
         { "192.168.1.0/24 dev wlan0 proto kernel scope link src 192.168.1.23 \n", "192.168.1.23" },
@@ -125,7 +125,7 @@ TEST(ADBTest, ParseIPFromRoute)
         EXPECT_EQ(ADB::parseIPFromRoute(output), expected) << output;
 }
 
-TEST(ADBTest, ParseIPFromAddr)
+TEST(ADBParserTest, ParseIPFromAddr)
 {
     const std::vector<std::pair<std::string, std::optional<std::string>>> cases {
         { "30: wlan0: <BROADCAST,MULTICAST,UP,LOWER_UP> mtu 1500 qdisc mq state UP group default qlen 3000\n"
@@ -143,7 +143,7 @@ TEST(ADBTest, ParseIPFromAddr)
         EXPECT_EQ(ADB::parseIPFromAddr(output), expected) << output;
 }
 
-TEST(ADBTest, ParseWifiFrequency)
+TEST(ADBParserTest, ParseWifiFrequency)
 {
     const std::string connected = "Wifi is enabled\n"
                                   "Wifi scanning is always available\n"
