@@ -43,7 +43,9 @@ public:
 
 private:
     mutable std::mutex m_lock;
+    // A ring once full: the oldest kept byte is at m_start.
     std::vector<std::uint8_t> m_data;
+    std::size_t m_start = 0;
     const std::size_t m_limit;
 };
 
@@ -56,21 +58,20 @@ inline constexpr std::size_t kListingOutputLimit = 8 * 1024 * 1024;
 // blocking the calling thread. `onStart` gets the child's process id right after a
 // successful start and is never called when the start fails.
 ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
-                          const Environment& environment, double timeoutSeconds,
-                          std::size_t outputLimit = kDefaultOutputLimit,
-                          const std::function<void(pid_t)>& onStart = {});
+    const Environment& environment, double timeoutSeconds, std::size_t outputLimit = kDefaultOutputLimit,
+    const std::function<void(pid_t)>& onStart = {});
 
-// The same on Qt's global thread pool; the awaiting coroutine resumes on its own thread.
+// The same on a thread pool kept for tool runs; the awaiting coroutine resumes on its own thread.
 QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,
-                               Environment environment, double timeoutSeconds,
-                               std::size_t outputLimit = kDefaultOutputLimit);
+    Environment environment, double timeoutSeconds, std::size_t outputLimit = kDefaultOutputLimit);
 
 // The reduced environment every tool gets, built from `processEnvironment`
 // (the application's own environment when not given).
 Environment safeEnvironment(const std::optional<std::string>& adbPath);
 Environment safeEnvironment(const std::optional<std::string>& adbPath, const Environment& processEnvironment);
 
-// UTF-8 decoding with replacement characters and white-space trimming, shared with other readers of tool output.
+// UTF-8 decoding with replacement characters and white-space trimming, shared with other readers of tool
+// output.
 std::string decodeUtf8Lossy(std::span<const std::uint8_t> bytes);
 std::string trimWhitespace(std::string_view text);
 

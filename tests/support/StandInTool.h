@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,21 +13,24 @@ class StandInTool {
 public:
     // One piece of output, written after `delayBefore` seconds.
     struct Chunk {
-        std::string text;
+        std::string text {};
         bool toStderr = false;
         double delayBefore = 0;
+        std::size_t repeat = 1; // the text is written this many times (floods without a huge table)
     };
 
     struct Answer {
-        std::string out;          // written to standard output first
-        std::string err;          // then to standard error
+        std::string out {}; // written to standard output first
+        std::string err {}; // then to standard error
         int exitCode = 0;
-        double delay = 0;         // seconds to wait before exiting (after the output)
-        std::vector<Chunk> chunks;// written after out/err, in order
+        double delay = 0; // seconds to wait before exiting (after the output)
+        std::vector<Chunk> chunks {}; // written next, in order
         bool ignoreSigterm = false;
         bool ignoreSigint = false;
         double backgroundChildSeconds = 0; // > 0: leaves a child that holds stdout/stderr open this long
-        bool printEnvironment = false;     // writes NAME=VALUE lines of its environment to stdout
+        bool printEnvironment
+            = false; // writes NAME=VALUE lines of its environment to stdout (after `out` and `err`)
+        int raiseSignal = 0; // > 0: ends by this signal instead of exiting
     };
 
     // `name` is the executable's file name ("adb", "scrcpy", "ping").
@@ -34,7 +39,8 @@ public:
     StandInTool(const StandInTool&) = delete;
     StandInTool& operator=(const StandInTool&) = delete;
 
-    // Exact argument list -> answer.
+    // Exact argument list -> answer. Scripting the same list (or prefix) again replaces the
+    // earlier answer; rules may change between runs.
     void on(const std::vector<std::string>& arguments, const Answer& answer);
     // Exact argument list -> answers in turn; the last one repeats.
     void onSequence(const std::vector<std::string>& arguments, const std::vector<Answer>& answers);
@@ -43,8 +49,8 @@ public:
     // Everything else (default: exit 0, no output).
     void otherwise(const Answer& answer);
 
-    std::string path() const;    // the executable
-    std::string folder() const;  // its temporary folder
+    std::string path() const; // the executable
+    std::string folder() const; // its temporary folder
     // Every argument list it was called with, in order.
     std::vector<std::vector<std::string>> calls() const;
     void clearCalls();
@@ -55,10 +61,13 @@ private:
     void writeTable() const;
     struct Rule {
         enum class Kind { Exact, Prefix, Otherwise } kind;
+        std::uint64_t id; // names the rule's sequence counter; a replaced rule starts afresh
         std::vector<std::string> arguments;
         std::vector<Answer> answers;
     };
     std::vector<Rule> m_rules;
+    std::uint64_t m_nextId = 1;
+    void addRule(Rule rule);
 };
 
 } // namespace tessaly::test

@@ -1,0 +1,398 @@
+#include "tools/ProcessRunner.h"
+
+#include "tools/ToolLocator.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <system_error>
+
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tessaly::ProcessRunner {
+
+namespace {
+
+constexpr std::size_t kStderrLimit = 65536;
+constexpr double kGraceSeconds = 2.0;
+constexpr double kLongestTimeout = 1e7;
+constexpr std::size_t kReadChunk = 65536;
+constexpr std::size_t kDrainChunk = 4096;
+
+using Clock = std::chrono::steady_clock;
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// Keeps the ends clear of 0-2, so the child's dup2 onto its standard streams never
+// lands on one of them; only the reading end is non-blocking.
+int makePipe(Fd& readEnd, Fd& writeEnd)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return errno;
+    for (int& fd : fds) {
+        if (fd <= STDERR_FILENO) {
+            const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+            ::close(fd);
+            fd = moved;
+        }
+    }
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    if (!readEnd.valid() || !writeEnd.valid())
+        return EMFILE;
+    ::fcntl(readEnd.get(), F_SETFL, ::fcntl(readEnd.get(), F_GETFL) | O_NONBLOCK);
+    return 0;
+}
+
+std::string lastComponent(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+ProcessResult startFailure(const std::string& executable, int error)
+{
+    ProcessResult result;
+    result.exitCode = -1;
+    result.stdErr = "Could not start " + lastComponent(executable) + ": "
+        + std::error_code(error, std::generic_category()).message();
+    return result;
+}
+
+bool hasNul(const std::string& text)
+{
+    return text.find('\0') != std::string::npos;
+}
+
+// A NUL would silently cut an argument short, and "=" in a name would change which
+// variable the child sees: refuse instead of running something else than asked.
+bool acceptable(
+    const std::string& executable, const std::vector<std::string>& arguments, const Environment& environment)
+{
+    if (hasNul(executable) || std::any_of(arguments.begin(), arguments.end(), hasNul))
+        return false;
+    return std::none_of(environment.begin(), environment.end(), [](const auto& entry) {
+        return entry.first.empty() || entry.first.find('=') != std::string::npos || hasNul(entry.first)
+            || hasNul(entry.second);
+    });
+}
+
+// Reads what is there now; false once the pipe is finished (end of file or an error).
+bool readOnce(int fd, OutputBuffer& buffer, std::array<std::uint8_t, kReadChunk>& chunk)
+{
+    const ssize_t count = ::read(fd, chunk.data(), chunk.size());
+    if (count > 0) {
+        buffer.append(std::span(chunk.data(), static_cast<std::size_t>(count)));
+        return true;
+    }
+    return count < 0 && (errno == EAGAIN || errno == EINTR);
+}
+
+// What the child wrote before it ended is in the pipe now, at most the pipe's capacity.
+// A background process that inherited the pipe may go on writing: stop at that amount.
+void drain(Fd& fd, OutputBuffer& buffer)
+{
+    if (!fd.valid())
+        return;
+    const int capacity = ::fcntl(fd.get(), F_GETPIPE_SZ);
+    const std::size_t most = capacity > 0 ? static_cast<std::size_t>(capacity) : 1024 * 1024;
+    std::array<std::uint8_t, kDrainChunk> chunk;
+    std::size_t total = 0;
+    while (total < most) {
+        const ssize_t count = ::read(fd.get(), chunk.data(), chunk.size());
+        if (count <= 0)
+            break;
+        buffer.append(std::span(chunk.data(), static_cast<std::size_t>(count)));
+        total += static_cast<std::size_t>(count);
+    }
+    fd.reset();
+}
+
+int statusCode(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return WTERMSIG(status);
+    return -1;
+}
+
+int reap(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return statusCode(status);
+}
+
+struct Spawned {
+    pid_t pid = -1;
+    int error = 0;
+};
+
+Spawned spawn(const std::string& executable, const std::vector<std::string>& arguments,
+    const Environment& environment, int outFd, int errFd)
+{
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    std::vector<std::string> entries;
+    entries.reserve(environment.size());
+    for (const auto& [name, value] : environment)
+        entries.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    envp.reserve(entries.size() + 1);
+    for (std::string& entry : entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // adb start-server leaves a server behind: it must not keep any descriptor of ours.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+#endif
+    // Ignored or blocked signals survive exec; the tool must be stoppable by SIGTERM.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    Spawned spawned;
+    spawned.error
+        = ::posix_spawn(&spawned.pid, executable.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned;
+}
+
+int pollMilliseconds(Clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
+}
+
+QThreadPool& toolPool()
+{
+    // Runs block a thread for their whole time limit; Qt's global pool has one thread
+    // per core, so a slow command would hold up every other tool run behind it.
+    static QThreadPool pool;
+    static const bool configured = [] {
+        pool.setMaxThreadCount(std::max(16, QThread::idealThreadCount()));
+        pool.setObjectName(QStringLiteral("tessaly.tools"));
+        return true;
+    }();
+    (void)configured;
+    return pool;
+}
+
+} // namespace
+
+ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
+    const Environment& environment, double timeoutSeconds, std::size_t outputLimit,
+    const std::function<void(pid_t)>& onStart)
+{
+    if (!acceptable(executable, arguments, environment))
+        return startFailure(executable, EINVAL);
+
+    OutputBuffer out(outputLimit);
+    OutputBuffer err(kStderrLimit);
+    Fd outRead, outWrite, errRead, errWrite;
+    if (int error = makePipe(outRead, outWrite); error != 0)
+        return startFailure(executable, error);
+    if (int error = makePipe(errRead, errWrite); error != 0)
+        return startFailure(executable, error);
+
+    const Spawned spawned = spawn(executable, arguments, environment, outWrite.get(), errWrite.get());
+    outWrite.reset();
+    errWrite.reset();
+    if (spawned.error != 0)
+        return startFailure(executable, spawned.error);
+    const pid_t pid = spawned.pid;
+
+    if (onStart) {
+        try {
+            onStart(pid);
+        } catch (...) {
+            ::kill(pid, SIGKILL);
+            reap(pid);
+            throw;
+        }
+    }
+
+    // The run ends when the child ends, not at end of file: a server it started may hold the pipes.
+    Fd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    if (!(timeoutSeconds >= 0))
+        timeoutSeconds = 0;
+    auto deadline = Clock::now()
+        + std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(std::min(timeoutSeconds, kLongestTimeout)));
+    enum class Stage { Running, Terminated, Killed } stage = Stage::Running;
+    bool timedOut = false;
+    bool ended = false;
+    std::array<std::uint8_t, kReadChunk> chunk;
+
+    while (!ended) {
+        std::array<pollfd, 3> fds {};
+        nfds_t count = 0;
+        int outIndex = -1, errIndex = -1, pidIndex = -1;
+        if (outRead.valid()) {
+            outIndex = static_cast<int>(count);
+            fds[count++] = { outRead.get(), POLLIN, 0 };
+        }
+        if (errRead.valid()) {
+            errIndex = static_cast<int>(count);
+            fds[count++] = { errRead.get(), POLLIN, 0 };
+        }
+        if (pidFd.valid()) {
+            pidIndex = static_cast<int>(count);
+            fds[count++] = { pidFd.get(), POLLIN, 0 };
+        }
+        int wait = stage == Stage::Killed ? -1 : pollMilliseconds(deadline);
+        if (!pidFd.valid())
+            wait = wait < 0 ? 10 : std::min(wait, 10);
+
+        const int ready = ::poll(fds.data(), count, wait);
+        if (ready < 0 && errno != EINTR) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        if (ready > 0) {
+            if (outIndex >= 0 && fds[outIndex].revents != 0 && !readOnce(outRead.get(), out, chunk))
+                outRead.reset();
+            if (errIndex >= 0 && fds[errIndex].revents != 0 && !readOnce(errRead.get(), err, chunk))
+                errRead.reset();
+            if (pidIndex >= 0 && fds[pidIndex].revents != 0)
+                ended = true;
+        }
+        if (!pidFd.valid()) {
+            siginfo_t info {};
+            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0
+                || info.si_pid != 0)
+                ended = true;
+        }
+        if (ended || stage == Stage::Killed || Clock::now() < deadline)
+            continue;
+        if (stage == Stage::Running) {
+            timedOut = true;
+            ::kill(pid, SIGTERM);
+            stage = Stage::Terminated;
+            deadline = Clock::now()
+                + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kGraceSeconds));
+        } else {
+            ::kill(pid, SIGKILL);
+            stage = Stage::Killed;
+        }
+    }
+
+    ProcessResult result;
+    result.exitCode = reap(pid);
+    drain(outRead, out);
+    drain(errRead, err);
+    result.stdOut = trimWhitespace(out.text());
+    result.stdErr = trimWhitespace(err.text());
+    result.timedOut = timedOut;
+    return result;
+}
+
+QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,
+    Environment environment, double timeoutSeconds, std::size_t outputLimit)
+{
+    QFuture<ProcessResult> future = QtConcurrent::run(&toolPool(),
+        [executable = std::move(executable), arguments = std::move(arguments),
+            environment = std::move(environment), timeoutSeconds, outputLimit]() {
+            try {
+                return runBlocking(executable, arguments, environment, timeoutSeconds, outputLimit);
+            } catch (const std::exception& error) {
+                ProcessResult failed;
+                failed.exitCode = -1;
+                failed.stdErr = "Could not start " + lastComponent(executable) + ": " + error.what();
+                return failed;
+            }
+        });
+    co_return co_await future;
+}
+
+Environment safeEnvironment(const std::optional<std::string>& adbPath)
+{
+    Environment own;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        const auto equals = text.find('=');
+        if (equals != std::string_view::npos)
+            own.emplace(std::string(text.substr(0, equals)), std::string(text.substr(equals + 1)));
+    }
+    return safeEnvironment(adbPath, own);
+}
+
+Environment safeEnvironment(const std::optional<std::string>& adbPath, const Environment& processEnvironment)
+{
+    // The display variables let scrcpy open its window.
+    static const std::array<const char*, 9> passed = { "HOME", "USER", "LOGNAME", "TMPDIR", "LANG", "DISPLAY",
+        "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "XAUTHORITY" };
+    Environment environment;
+    for (const char* name : passed) {
+        if (auto found = processEnvironment.find(name); found != processEnvironment.end())
+            environment[name] = found->second;
+    }
+    environment["PATH"] = "/usr/local/bin:/usr/bin:/bin";
+    if (adbPath)
+        environment["ADB"] = *adbPath;
+    for (const auto& [name, value] : ToolLocator::builtInEnvironment())
+        environment[name] = value;
+    return environment;
+}
+
+} // namespace tessaly::ProcessRunner
