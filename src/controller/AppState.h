@@ -1,0 +1,195 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <QObject>
+#include <QTimer>
+
+#include <QCoroTask>
+
+#include "controller/Clock.h"
+#include "controller/ConnectionQuality.h"
+#include "controller/FriendlyError.h"
+#include "controller/NetworkInfo.h"
+#include "controller/Presenter.h"
+#include "mirroring/ScrcpyOutput.h"
+#include "mirroring/StreamSettings.h"
+#include "phone/ADB.h"
+#include "platform/Defaults.h"
+#include "platform/LoginItem.h"
+
+namespace tessaly {
+
+// The one application-wide controller: everything the menu shows and every user
+// operation. It lives on the GUI thread; its operations are coroutines started there.
+class AppState : public QObject {
+    Q_OBJECT
+
+public:
+    // What the controller is handed: the located tools and the system's services.
+    struct Services {
+        std::optional<std::string> adbPath;
+        std::optional<std::string> scrcpyPath;
+        std::optional<std::string> pingPath;
+        std::shared_ptr<Defaults> defaults;
+        std::shared_ptr<LoginItemService> loginItem;
+        std::shared_ptr<NetworkInfo> network;
+        std::shared_ptr<Presenter> presenter;
+        std::shared_ptr<Clock> clock;
+    };
+
+    // Stored setting keys.
+    static constexpr const char* kSettingsVersion = "settingsVersion";
+    static constexpr const char* kPreset = "preset";
+    static constexpr const char* kPocketMode = "pocketMode";
+    static constexpr const char* kTurnScreenOff = "turnScreenOff";
+    static constexpr const char* kStayAwake = "stayAwake";
+    static constexpr const char* kRealKeyboard = "realKeyboard";
+    static constexpr const char* kAudio = "audio";
+    static constexpr const char* kShowFPS = "showFPS";
+    static constexpr const char* kAutoDisableWirelessOnQuit = "autoDisableWirelessOnQuit";
+    static constexpr const char* kQuickShareReceive = "quickShareReceive";
+    static constexpr const char* kLastPhoneIP = "lastPhoneIP";
+    static constexpr const char* kLastWasHotspot = "lastWasHotspot";
+
+    explicit AppState(Services services, QObject* parent = nullptr);
+    ~AppState() override;
+
+    // The application's instance; `install` hands it over once at start-up.
+    static AppState& shared();
+    static void install(std::unique_ptr<AppState> state);
+    // The real tools, settings and system services; the presenter is the caller's.
+    static Services systemServices(std::shared_ptr<Presenter> presenter);
+
+    // Published state.
+    const std::vector<Device>& devices() const { return m_devices; }
+    bool isMirroring() const { return m_isMirroring; }
+    const std::optional<std::string>& busyMessage() const { return m_busyMessage; }
+    const std::optional<FriendlyError>& lastError() const { return m_lastError; }
+    bool launchAtLogin() const { return m_launchAtLogin; }
+    const std::optional<ConnectionQuality>& quality() const { return m_quality; }
+    bool isCheckingQuality() const { return m_isCheckingQuality; }
+    const std::optional<FPSReading>& fps() const { return m_fps; }
+    const std::optional<std::string>& mirroringLabel() const { return m_mirroringLabel; }
+    bool mirroringInPocketMode() const { return m_mirroringInPocketMode; }
+    const std::optional<std::string>& macRouterIP() const { return m_macRouterIP; }
+
+    // Stored settings.
+    QualityPreset preset() const { return m_preset; }
+    bool pocketMode() const { return m_pocketMode; }
+    bool stayAwake() const { return m_stayAwake; }
+    bool realKeyboard() const { return m_realKeyboard; }
+    bool audio() const { return m_audio; }
+    bool showFPS() const { return m_showFPS; }
+    bool autoDisableWirelessOnQuit() const { return m_autoDisableWirelessOnQuit; }
+    bool quickShareOn() const { return m_quickShareOn; }
+    void setPreset(QualityPreset preset);
+    void setPocketMode(bool on);
+    void setStayAwake(bool on);
+    void setRealKeyboard(bool on);
+    void setAudio(bool on);
+    void setShowFPS(bool on);
+    void setAutoDisableWirelessOnQuit(bool on);
+    void setQuickShareOn(bool on);
+
+    int wirelessPort() const { return 5555; }
+    const std::optional<ADB>& adb() const { return m_adb; }
+    const std::optional<std::string>& scrcpyURL() const { return m_scrcpyPath; }
+    bool isFirstLaunch() const { return m_isFirstLaunch; }
+    Defaults& defaults() const { return *m_services.defaults; }
+
+    // Derived state.
+    bool toolsFound() const { return m_adb.has_value() && m_scrcpyPath.has_value(); }
+    bool hasUSBDevice() const;
+    bool wirelessActive() const;
+    bool isHotspot(const Device& device) const;
+    bool isOnHotspot() const;
+    std::string statusText() const;
+    std::optional<std::string> mirroringLine() const;
+    static std::optional<Device> pickDevice(const std::vector<Device>& devices);
+
+    // Lifecycle.
+    void start();
+    QCoro::Task<> refresh();
+    void menuOpened();
+    void menuClosed();
+    bool hasRefreshTimer() const { return m_refreshTimer != nullptr; }
+    bool hasRunningTasks() const { return m_runningTasks > 0; }
+    void setLaunchAtLogin(bool on);
+    void showLastErrorDetails();
+    void cleanupForQuit();
+
+    // Errors: remembered as the last error, the busy line cleared, then shown.
+    void showError(const FriendlyError& error);
+
+signals:
+    // Any published value changed; the menu and the icon redraw from it.
+    void changed();
+    void devicesChanged();
+    void mirroringChanged();
+    void busyMessageChanged();
+    void lastErrorChanged();
+    void launchAtLoginChanged();
+    void qualityChanged();
+    void fpsChanged();
+    void macRouterIPChanged();
+    void settingsChanged();
+    // Tasks started by the controller have all finished (tests wait for this).
+    void idle();
+
+protected:
+    // Keeps the changed() contract: assign, then notify when the value really changed.
+    template <typename T, typename U> void publish(T& field, U&& value, void (AppState::*signal)())
+    {
+        if (field == value)
+            return;
+        field = std::forward<U>(value);
+        emit(this->*signal)();
+        emit changed();
+    }
+
+    void setBusyMessage(std::optional<std::string> message);
+    void setDevices(std::vector<Device> devices);
+    // Starts a coroutine on the GUI thread and counts it until it ends.
+    void launchTask(QCoro::Task<> task);
+
+    QCoro::Task<> startNow();
+    void storeFlag(const char* key, bool& field, bool value);
+    void readSettings();
+
+    Services m_services;
+    std::optional<ADB> m_adb;
+    std::optional<std::string> m_scrcpyPath;
+
+    std::vector<Device> m_devices;
+    bool m_isMirroring = false;
+    std::optional<std::string> m_busyMessage;
+    std::optional<FriendlyError> m_lastError;
+    bool m_launchAtLogin = false;
+    std::optional<ConnectionQuality> m_quality;
+    bool m_isCheckingQuality = false;
+    std::optional<FPSReading> m_fps;
+    std::optional<std::string> m_mirroringLabel;
+    bool m_mirroringInPocketMode = false;
+    std::optional<std::string> m_macRouterIP;
+
+    QualityPreset m_preset = QualityPreset::automatic;
+    bool m_pocketMode = false;
+    bool m_stayAwake = true;
+    bool m_realKeyboard = false;
+    bool m_audio = false;
+    bool m_showFPS = false;
+    bool m_autoDisableWirelessOnQuit = true;
+    bool m_quickShareOn = false;
+    bool m_isFirstLaunch = false;
+
+    std::unique_ptr<QTimer> m_refreshTimer;
+    int m_runningTasks = 0;
+};
+
+} // namespace tessaly

@@ -1,0 +1,22 @@
+#include "controller/AppState.h"
+
+#include "platform/QSettingsDefaults.h"
+#include "tools/ToolLocator.h"
+
+namespace tessaly {
+
+AppState::Services AppState::systemServices(std::shared_ptr<Presenter> presenter)
+{
+    Services services;
+    services.adbPath = ToolLocator::findADB();
+    services.scrcpyPath = ToolLocator::findScrcpy();
+    services.pingPath = ToolLocator::verifiedExecutable("/usr/bin/ping", { "/usr/bin/" });
+    services.defaults = std::make_shared<QSettingsDefaults>();
+    services.loginItem = std::make_shared<LoginItem>();
+    services.network = std::make_shared<SystemNetworkInfo>();
+    services.presenter = std::move(presenter);
+    services.clock = std::make_shared<SystemClock>();
+    return services;
+}
+
+} // namespace tessaly

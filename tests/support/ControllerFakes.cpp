@@ -1,0 +1,58 @@
+#include "support/ControllerFakes.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace tessaly::test {
+
+QCoro::Task<> FakeClock::sleep(double seconds)
+{
+    sleeps.push_back(seconds);
+    current += seconds;
+    co_return;
+}
+
+AppState::Services ControllerRig::services()
+{
+    AppState::Services s;
+    if (withAdb)
+        s.adbPath = adb.path();
+    if (withScrcpy)
+        s.scrcpyPath = scrcpy.path();
+    s.pingPath = ping.path();
+    s.defaults = defaults;
+    s.loginItem = loginItem;
+    s.network = network;
+    s.presenter = presenter;
+    s.clock = clock;
+    return s;
+}
+
+std::unique_ptr<AppState> ControllerRig::make()
+{
+    return std::make_unique<AppState>(services());
+}
+
+bool waitUntilIdle(AppState& state, int timeoutMs)
+{
+    if (!state.hasRunningTasks())
+        return true;
+    QEventLoop loop;
+    QObject::connect(&state, &AppState::idle, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !state.hasRunningTasks();
+}
+
+StandInTool::Answer deviceList(const std::vector<std::string>& lines)
+{
+    std::string out = "List of devices attached\n";
+    for (const std::string& line : lines)
+        out += line + "\n";
+    StandInTool::Answer answer;
+    answer.out = out;
+    return answer;
+}
+
+} // namespace tessaly::test

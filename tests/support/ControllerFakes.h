@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "controller/AppState.h"
+#include "platform/InMemoryDefaults.h"
+#include "support/FakeLoginItem.h"
+#include "support/FakeNetworkInfo.h"
+#include "support/RecordingPresenter.h"
+#include "support/StandInTool.h"
+
+namespace tessaly::test {
+
+// Time moves only when the controller sleeps (or a test says so); every wait is recorded.
+class FakeClock : public Clock {
+public:
+    double current = 1000;
+    std::vector<double> sleeps;
+
+    double now() const override { return current; }
+    QCoro::Task<> sleep(double seconds) override;
+};
+
+// A controller wired to stand-in tools and fakes, as the tests of the controller need it.
+struct ControllerRig {
+    StandInTool adb { "adb" };
+    StandInTool scrcpy { "scrcpy" };
+    StandInTool ping { "ping" };
+    std::shared_ptr<Defaults> defaults = std::make_shared<InMemoryDefaults>();
+    std::shared_ptr<FakeLoginItem> loginItem = std::make_shared<FakeLoginItem>();
+    std::shared_ptr<FakeNetworkInfo> network = std::make_shared<FakeNetworkInfo>();
+    std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    bool withAdb = true;
+    bool withScrcpy = true;
+
+    AppState::Services services();
+    std::unique_ptr<AppState> make();
+};
+
+// Runs the event loop until the controller's tasks have all ended (or the time is up).
+bool waitUntilIdle(AppState& state, int timeoutMs = 5000);
+
+// adb's answer to "devices -l" for the given lines (each "SERIAL STATE [fields]").
+StandInTool::Answer deviceList(const std::vector<std::string>& lines);
+
+} // namespace tessaly::test
