@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include "quickshare/QuickShareMessages.h"
+
+namespace tessaly {
+namespace {
+
+Bytes hex(std::string_view text)
+{
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 3)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
+    return out;
+}
+
+using Piece = OfflineFrame::PayloadPiece;
+
+TEST(QuickShareFrames_Encoding, WorkedEncodingsByteForByte)
+{
+    const std::vector<std::pair<Bytes, std::string_view>> cases = {
+        { OfflineFrame { OfflineFrame::KeepAlive { true } }.encoded(), "08 01 12 06 08 05 32 02 08 01" },
+        { OfflineFrame { OfflineFrame::Disconnection {} }.encoded(), "08 01 12 04 08 06 3A 00" },
+        { OfflineFrame { OfflineFrame::ConnectionResponse { true } }.encoded(),
+            "08 01 12 0C 08 02 1A 08 08 00 18 01 22 02 08 04" },
+        { SharingFrame { SharingFrame::Cancel {} }.encoded(), "08 01 12 02 08 06" },
+        { SharingFrame { SharingFrame::Response { SharingFrame::Answer::accept } }.encoded(),
+            "08 01 12 06 08 02 1A 02 08 01" },
+        { Ukey2::alert(Ukey2::Alert::badVersion), "08 01 12 02 08 64" },
+        { OfflineFrame { Piece { 1, Piece::Kind::bytes, 3, 0, false, { 0x61, 0x62, 0x63 } } }.encoded(),
+            "08 01 12 1B 08 03 22 17 08 01 12 08 08 01 10 01 18 03 20 00 1A 09 08 00 10 00 1A 03 61 62 63" },
+        { OfflineFrame { OfflineFrame::PayloadStopped { 7 } }.encoded(),
+            "08 01 12 0E 08 03 22 0A 08 02 12 02 08 07 22 02 08 02" },
+        // Less common forms: an empty last piece has no body field; other is the type alone.
+        { OfflineFrame { Piece { 1, Piece::Kind::file, 3, 3, true, {} } }.encoded(),
+            "08 01 12 16 08 03 22 12 08 01 12 08 08 01 10 02 18 03 20 00 1A 04 08 01 10 03" },
+        { OfflineFrame { OfflineFrame::Other {} }.encoded(), "08 01 12 02 08 00" },
+        { OfflineFrame { OfflineFrame::ConnectionResponse { false } }.encoded(),
+            "08 01 12 0C 08 02 1A 08 08 00 18 02 22 02 08 04" },
+        { SharingFrame { SharingFrame::PairedKeyResult {} }.encoded(), "08 01 12 06 08 04 2A 02 08 03" },
+        { Ukey2::serverInit(Bytes { 0xAA }, Bytes { 0xBB }), "08 03 12 0A 08 01 12 01 AA 18 64 22 01 BB" },
+    };
+    for (const auto& [bytes, expected] : cases)
+        EXPECT_EQ(bytes, hex(expected)) << expected;
+}
+
+TEST(QuickShareFrames_Encoding, RoundTrips)
+{
+    const std::vector<OfflineFrame> offline = {
+        { OfflineFrame::ConnectionRequest {
+            "AB12", EndpointInfo { "Pixel", EndpointInfo::Kind::phone }.encoded() } },
+        { Piece { -5, Piece::Kind::file, 1 << 20, 4096, true, Bytes(100, 7) } },
+        { OfflineFrame::PayloadStopped { -1 } },
+        { OfflineFrame::KeepAlive { false } },
+    };
+    for (const auto& frame : offline)
+        EXPECT_EQ(OfflineFrame::decode(frame.encoded()), frame);
+
+    SharingFrame::Introduction intro;
+    intro.files = { { "a.jpg", 11, 2048, "image/jpeg" }, { "b", -3, 0, "text/plain" } };
+    intro.texts = { { "hello", SharingFrame::TextOffer::Kind::link, 12, 5 } };
+    for (const auto& frame : { SharingFrame { intro },
+             SharingFrame { SharingFrame::Response { SharingFrame::Answer::timedOut } } })
+        EXPECT_EQ(SharingFrame::decode(frame.encoded()), frame);
+    EXPECT_EQ(SharingFrame::decode(SharingFrame { SharingFrame::PairedKeyEncryption {} }.encoded()),
+        SharingFrame { SharingFrame::PairedKeyEncryption {} });
+}
+
+TEST(OfflineFrame_Decode, DefaultsOtherAndMalformed)
+{
+    using F = OfflineFrame;
+    const std::vector<std::pair<std::string_view, std::optional<F>>> cases = {
+        { "08 01", F { F::Other {} } }, // version only
+        { "08 01 12 02 08 04", F { F::Other {} } }, // type 4
+        { "08 01 12 02 08 07", F { F::Other {} } }, // type 7
+        { "08 01 12 02 10 01", F { F::Other {} } }, // no type
+        { "08 01 12 02 08 05", F { F::KeepAlive { false } } }, // keep-alive without body
+        { "08 01 12 02 08 06", F { F::Disconnection {} } }, // disconnection without body
+        { "08 01 12 04 08 02 1A 00", F { F::ConnectionResponse { true } } }, // no f3
+        { "08 01 12 06 08 02 1A 02 18 02", F { F::ConnectionResponse { false } } }, // f3 = 2
+        { "08 01 12 06 08 02 1A 02 18 05", F { F::ConnectionResponse { true } } }, // f3 = 5
+        { "08 01 12 02 08 02", std::nullopt }, // response without body
+        { "08 01 12 02 08 01", std::nullopt }, // request without body
+        { "08 01 12 08 08 01 12 04 0A 02 41 42", std::nullopt }, // request without info
+        { "08 01 12 09 08 01 12 05 0A 01 FF 32 00",
+            F { F::ConnectionRequest { "", {} } } }, // invalid UTF-8 id
+        { "08 01 12 06 08 03 22 02 08 01", std::nullopt }, // payload without header
+        { "08 01 12 08 08 03 22 04 12 02 10 01", std::nullopt }, // header without id
+        { "08 01 12 0A 08 03 22 06 08 02 12 02 08 09", F { F::PayloadStopped { 9 } } }, // control, no chunk
+        { "08 01 12 0C 08 03 22 08 12 06 08 01 10 03 18 05", F { F::Other {} } }, // payload type 3
+        { "08 01 12 0A 08 03 22 06 12 04 08 01 18 05", F { F::Other {} } }, // no payload type
+        { "08 01 12 0C 08 03 22 08 12 06 08 01 10 01 18 05", F { F::Other {} } }, // no chunk
+        { "08 01 12 0E 08 03 22 0A 12 04 08 01 10 02 1A 02 08 03",
+            F { Piece { 1, Piece::Kind::file, 0, 0, true, {} } } }, // flags 3, size and offset absent
+        { "08 01 12 03 08 05 32", std::nullopt }, // not a message
+        { "08 01 12 04 08 05 32 01", std::nullopt }, // keep-alive body runs off
+    };
+    for (const auto& [wire, expected] : cases) {
+        if (expected)
+            EXPECT_EQ(OfflineFrame::decode(hex(wire)), *expected) << wire;
+        else
+            EXPECT_THROW(OfflineFrame::decode(hex(wire)), ProtoMessage::Malformed) << wire;
+    }
+}
+
+TEST(SharingFrame_Decode, DefaultsOtherAndMalformed)
+{
+    using S = SharingFrame;
+    using Kind = S::TextOffer::Kind;
+    const auto reject = S { S::Response { S::Answer::reject } };
+    const std::vector<std::pair<std::string_view, std::optional<S>>> cases = {
+        { "08 01", S { S::Other {} } }, { "08 01 12 00", S { S::Other {} } }, // body without type
+        { "08 01 12 02 08 05", S { S::Other {} } }, { "08 01 12 02 08 06", S { S::Cancel {} } },
+        { "08 01 12 02 08 03", S { S::PairedKeyEncryption {} } },
+        { "08 01 12 02 08 04", S { S::PairedKeyResult {} } },
+        { "08 01 12 02 08 02", reject }, // no response message
+        { "08 01 12 06 08 02 1A 02 08 00", reject }, { "08 01 12 06 08 02 1A 02 08 06", reject },
+        { "08 01 12 06 08 02 1A 02 08 03", S { S::Response { S::Answer::notEnoughSpace } } },
+        { "08 01 12 02 08 01", std::nullopt }, // introduction missing
+        { "08 01 12 06 08 01 12 02 0A 00", std::nullopt }, // empty file offer
+        { "08 01 12 09 08 01 12 05 0A 03 0A 01 61", std::nullopt }, // file offer without payload id
+        { "08 01 12 08 08 01 12 04 12 02 18 01", std::nullopt }, // text offer without payload id
+        { "08 01 12 08 08 01 12 04 0A 02 18 04",
+            S { S::Introduction { { { "", 4, 0, "application/octet-stream" } }, {}, false } } },
+        { "08 01 12 0A 08 01 12 06 12 04 18 09 20 02",
+            S { S::Introduction { {}, { { "", Kind::unknown, 2, 0 } }, false } } }, // kind above 4
+        { "08 01 12 06 08 01 12 02 3A 00", S { S::Introduction { {}, {}, true } } }, // field 7
+        { "08 01 12 06 08 01 12 02 22 00", S { S::Introduction { {}, {}, true } } }, // field 4
+        { "08 01 12 06 08 01 12 02 30 01", S { S::Introduction { {}, {}, false } } }, // field 6 ignored
+    };
+    for (const auto& [wire, expected] : cases) {
+        if (expected)
+            EXPECT_EQ(SharingFrame::decode(hex(wire)), *expected) << wire;
+        else
+            EXPECT_THROW(SharingFrame::decode(hex(wire)), ProtoMessage::Malformed) << wire;
+    }
+}
+
+TEST(EndpointInfo_Decode, Layout)
+{
+    Bytes named = Bytes(17, 0);
+    named[0] = 0x02;
+    named.push_back(3);
+    named.insert(named.end(), { 'B', 'o', 'b', 0xEE });
+    EXPECT_EQ(EndpointInfo::decode(named), (EndpointInfo { "Bob", EndpointInfo::Kind::phone }));
+
+    EXPECT_FALSE(EndpointInfo::decode(Bytes(16, 0)));
+    EXPECT_EQ(EndpointInfo::decode(Bytes(17, 0x06)), (EndpointInfo { "", EndpointInfo::Kind::computer }));
+    Bytes unknown(17, 0);
+    unknown[0] = 0x0E;
+    EXPECT_EQ(EndpointInfo::decode(unknown)->kind, EndpointInfo::Kind::unknown);
+    Bytes noName = named;
+    noName[0] = 0x12;
+    EXPECT_EQ(EndpointInfo::decode(noName), (EndpointInfo { "", EndpointInfo::Kind::phone }));
+
+    Bytes shortName = named;
+    shortName[17] = 5;
+    EXPECT_FALSE(EndpointInfo::decode(shortName));
+    Bytes badText = named;
+    badText[18] = 0xC3;
+    EXPECT_FALSE(EndpointInfo::decode(badText));
+    EXPECT_FALSE(EndpointInfo::kindFromRaw(7));
+}
+
+TEST(EndpointInfo_Encode, CutsNamesOnCharacterBoundaries)
+{
+    const EndpointInfo longName { std::string(300, 'a'), EndpointInfo::Kind::tablet };
+    const Bytes encoded = longName.encoded();
+    EXPECT_EQ(encoded[0], 0x04);
+    EXPECT_EQ(encoded[17], 255);
+    EXPECT_EQ(EndpointInfo::decode(encoded)->name, std::string(255, 'a'));
+
+    // 254 letters then "é": the cut at 255 bytes splits the é, which is dropped whole.
+    const EndpointInfo split { std::string(254, 'a') + "\xC3\xA9", EndpointInfo::Kind::phone };
+    EXPECT_EQ(EndpointInfo::decode(split.encoded())->name, std::string(254, 'a'));
+    const Bytes again = longName.encoded();
+    EXPECT_NE(Bytes(again.begin() + 1, again.begin() + 17), Bytes(encoded.begin() + 1, encoded.begin() + 17))
+        << "the opaque bytes are fresh each time";
+}
+
+TEST(Ukey2_Open, EachFailureOwesItsAlert)
+{
+    using Alert = Ukey2::Alert;
+    const std::vector<std::pair<Bytes, Alert>> cases = {
+        { hex("FF FF FF"), Alert::badMessage }, { Ukey2::alert(Alert::badRandom), Alert::badMessageType },
+        { hex("12 00"), Alert::badMessageType }, // no type
+        { hex("08 02"), Alert::badMessageData }, // no inner message
+        { hex("08 02 12 01 08"), Alert::badMessageData }, // inner does not parse
+        { hex("08 02 10 01"), Alert::badMessageData }, // f2 is a varint
+    };
+    for (const auto& [bytes, alert] : cases) {
+        try {
+            Ukey2::open(bytes, Ukey2::Kind::clientInit);
+            ADD_FAILURE() << testing::PrintToString(bytes);
+        } catch (const Ukey2::Refused& refused) {
+            EXPECT_EQ(refused.alert, alert) << testing::PrintToString(bytes);
+        }
+    }
+    const auto inner
+        = Ukey2::open(Ukey2::message(hex("08 07"), Ukey2::Kind::clientInit), Ukey2::Kind::clientInit);
+    EXPECT_EQ(inner.number(1), 7u);
+    EXPECT_EQ(Ukey2::alertFromRaw(104), Alert::badPublicKey);
+    EXPECT_FALSE(Ukey2::alertFromRaw(3));
+    EXPECT_FALSE(SharingFrame::answerFromRaw(0));
+}
+
+} // namespace
+} // namespace tessaly

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "quickshare/CryptoPrimitives.h"
+#include "quickshare/SecureChannel.h"
+
+namespace tessaly::test {
+
+// The phone's side of the UKEY2 handshake, for driving the receiver in tests. It derives its
+// channel with its own code from the protocol's rules rather than through the receiver's.
+class Ukey2Client {
+public:
+    // The client-init's fields; every field can be bent or left out to provoke a refusal.
+    struct InitFields {
+        std::optional<std::uint64_t> version = 1;
+        std::optional<Bytes> random; // none: 32 fresh random bytes
+        struct Commitment {
+            std::optional<std::uint64_t> cipher = 100; // none: f1 left out
+            std::optional<Bytes> hash; // none: f2 left out
+        };
+        // None: one entry for cipher 100 holding the SHA-512 of clientFinish().
+        std::optional<std::vector<Commitment>> commitments;
+        std::optional<std::string> nextProtocol = "AES_256_CBC-HMAC_SHA256";
+    };
+
+    Ukey2Client();
+
+    Bytes clientInit() const { return clientInit(InitFields {}); }
+    Bytes clientInit(const InitFields& fields) const;
+    Bytes clientFinish() const;
+    // SHA-512 of clientFinish(): what an honest client-init commits to.
+    Bytes commitment() const;
+
+    // The client-finish then carries `message` instead of this client's own public key (none:
+    // no key at all). The commitment follows.
+    void usePublicKeyMessage(std::optional<Bytes> message) { m_keyMessage = std::move(message); }
+    // This client's public point, each coordinate 32 bytes.
+    Bytes x() const;
+    Bytes y() const;
+
+    // Reads the server-init and derives the channel as the client does. Throws
+    // std::runtime_error for a server-init it cannot use.
+    SecureChannel finish(ByteView sentClientInit, ByteView serverInit) const;
+
+private:
+    crypto::PrivateKey m_key;
+    Bytes m_point;
+    std::optional<Bytes> m_keyMessage;
+};
+
+} // namespace tessaly::test
