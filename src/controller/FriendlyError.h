@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace tessaly {
+
+// A failure the user must hear about, in one shape: a plain title, advice on what to do,
+// and the technical output behind it (empty when there is none).
+struct FriendlyError {
+    std::string title; // one sentence, the alert's message
+    std::string advice; // may contain line feeds
+    std::string details; // tool output or a system error description
+
+    bool operator==(const FriendlyError&) const = default;
+
+    // What "Show details of last error…" shows: the details, or when there are none the
+    // title and the advice.
+    std::string detailsOrSummary() const;
+
+    // Launch at login could not be switched; `reason` is what the autostart folder said.
+    static FriendlyError loginItemFailed(std::string reason);
+};
+
+} // namespace tessaly
