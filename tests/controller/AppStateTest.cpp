@@ -26,22 +26,7 @@ Device wifiPhone(
     return Device { std::move(serial), std::move(state), std::move(model), Device::Connection::wifi };
 }
 
-// Lets a test put the controller into a state that later operations would produce.
-class PlacedAppState : public AppState {
-public:
-    using AppState::AppState;
-    void place(std::vector<Device> devices, std::optional<std::string> router = std::nullopt)
-    {
-        m_devices = std::move(devices);
-        m_macRouterIP = std::move(router);
-    }
-    void placeMirroring(std::optional<std::string> label, std::optional<FPSReading> reading)
-    {
-        m_isMirroring = true;
-        m_mirroringLabel = std::move(label);
-        m_fps = reading;
-    }
-};
+using test::PlacedAppState;
 
 // Settings ---------------------------------------------------------------------------
 

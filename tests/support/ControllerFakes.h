@@ -41,6 +41,26 @@ struct ControllerRig {
     std::unique_ptr<AppState> make();
 };
 
+// Lets a test put the controller into a state that later operations would produce.
+class PlacedAppState : public AppState {
+public:
+    using AppState::AppState;
+    void place(std::vector<Device> devices, std::optional<std::string> router = std::nullopt)
+    {
+        m_devices = std::move(devices);
+        m_macRouterIP = std::move(router);
+        emit changed();
+    }
+    void placeMirroring(std::optional<std::string> label, std::optional<FPSReading> reading)
+    {
+        m_isMirroring = true;
+        m_mirroringLabel = std::move(label);
+        m_fps = reading;
+        emit changed();
+    }
+    void placeBusy(std::optional<std::string> message) { setBusyMessage(std::move(message)); }
+};
+
 // Runs the event loop until the controller's tasks have all ended (or the time is up).
 bool waitUntilIdle(AppState& state, int timeoutMs = 5000);
 

@@ -1,0 +1,129 @@
+#include "app/MenuContent.h"
+
+#include <QActionGroup>
+#include <QLabel>
+#include <QMenu>
+#include <QStyle>
+#include <QWidgetAction>
+
+#include "controller/AppState.h"
+
+namespace tessaly {
+
+namespace {
+
+QString text(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+} // namespace
+
+MenuContent::MenuContent(AppState& state, QObject* parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_menu(new QMenu)
+{
+    m_status = addText();
+    m_wirelessWarning = addText();
+    setText(
+        m_wirelessWarning, QStringLiteral("⚠️ Wireless debugging is ON – only use on your home Wi-Fi"));
+    m_hotspotData = addText();
+    setText(m_hotspotData, text(ConnectionQuality::hotspotDataLine));
+    m_busy = addText();
+    m_menu->addSeparator();
+
+    QAction* qualityTitle = m_menu->addAction(QStringLiteral("Quality"));
+    qualityTitle->setEnabled(false);
+    m_presets = new QActionGroup(this);
+    m_presets->setExclusive(true);
+    for (const QualityPreset preset : allQualityPresets) {
+        QAction* item = m_menu->addAction(text(title(preset)));
+        item->setCheckable(true);
+        item->setData(static_cast<int>(preset));
+        m_presets->addAction(item);
+        connect(item, &QAction::triggered, this, [this, preset] { m_state.setPreset(preset); });
+    }
+    m_menu->addSeparator();
+
+    m_pocketMode = addToggle(
+        QStringLiteral("Pocket mode (phone screen off, use it from the computer)"), &AppState::setPocketMode);
+    m_stayAwake = addToggle(QStringLiteral("Stay awake while charging"), &AppState::setStayAwake);
+    m_realKeyboard = addToggle(QStringLiteral("Real keyboard mode"), &AppState::setRealKeyboard);
+    m_audio = addToggle(QStringLiteral("Audio"), &AppState::setAudio);
+    m_showFPS = addToggle(QStringLiteral("Show FPS (tray icon + menu)"), &AppState::setShowFPS);
+    m_menu->addSeparator();
+
+    m_autoDisable = addToggle(
+        QStringLiteral("Auto-disable wireless when I quit"), &AppState::setAutoDisableWirelessOnQuit);
+    m_launchAtLogin = addToggle(QStringLiteral("Launch at login"), &AppState::setLaunchAtLogin);
+    m_menu->addSeparator();
+
+    m_lastErrorDetails = m_menu->addAction(QStringLiteral("Show details of last error…"));
+    connect(m_lastErrorDetails, &QAction::triggered, this, [this] { m_state.showLastErrorDetails(); });
+    m_menu->addSeparator();
+
+    m_quit = m_menu->addAction(QStringLiteral("Quit Tessaly"));
+    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(m_quit, &QAction::triggered, this, &MenuContent::quitRequested);
+
+    connect(m_menu, &QMenu::aboutToShow, this, [this] { m_state.menuOpened(); });
+    connect(m_menu, &QMenu::aboutToHide, this, [this] { m_state.menuClosed(); });
+    connect(&m_state, &AppState::changed, this, &MenuContent::update);
+    update();
+}
+
+MenuContent::~MenuContent()
+{
+    delete m_menu;
+}
+
+QAction* MenuContent::addText()
+{
+    // A label rather than a disabled item: information, not a greyed-out choice.
+    auto* item = new QWidgetAction(m_menu);
+    auto* label = new QLabel;
+    label->setContentsMargins(m_menu->style()->pixelMetric(QStyle::PM_MenuHMargin) + 8, 3, 12, 3);
+    label->setTextFormat(Qt::PlainText);
+    item->setDefaultWidget(label);
+    m_menu->addAction(item);
+    return item;
+}
+
+void MenuContent::setText(QAction* item, const QString& text)
+{
+    item->setText(text);
+    static_cast<QLabel*>(static_cast<QWidgetAction*>(item)->defaultWidget())->setText(text);
+}
+
+QAction* MenuContent::addToggle(const QString& title, void (AppState::*setter)(bool))
+{
+    QAction* item = m_menu->addAction(title);
+    item->setCheckable(true);
+    // `triggered` (not `toggled`) so that redrawing the check mark never calls back.
+    connect(item, &QAction::triggered, this, [this, setter](bool on) { (m_state.*setter)(on); });
+    return item;
+}
+
+void MenuContent::update()
+{
+    setText(m_status, QString::fromStdString(m_state.statusText()));
+    m_wirelessWarning->setVisible(m_state.wirelessActive());
+    m_hotspotData->setVisible(m_state.isOnHotspot());
+    const auto& busy = m_state.busyMessage();
+    m_busy->setVisible(busy.has_value());
+    setText(m_busy, busy ? QStringLiteral("⏳ ") + QString::fromStdString(*busy) : QString());
+
+    for (QAction* item : m_presets->actions())
+        item->setChecked(item->data().toInt() == static_cast<int>(m_state.preset()));
+    m_pocketMode->setChecked(m_state.pocketMode());
+    m_stayAwake->setChecked(m_state.stayAwake());
+    m_realKeyboard->setChecked(m_state.realKeyboard());
+    m_audio->setChecked(m_state.audio());
+    m_showFPS->setChecked(m_state.showFPS());
+    m_autoDisable->setChecked(m_state.autoDisableWirelessOnQuit());
+    m_launchAtLogin->setChecked(m_state.launchAtLogin());
+    m_lastErrorDetails->setVisible(m_state.lastError().has_value());
+}
+
+} // namespace tessaly

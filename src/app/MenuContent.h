@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+
+class QAction;
+class QActionGroup;
+class QMenu;
+
+namespace tessaly {
+
+class AppState;
+
+// The tray menu: a view of the controller. It keeps no state of its own; every redraw
+// reads the controller, every choice calls it.
+class MenuContent : public QObject {
+    Q_OBJECT
+
+public:
+    explicit MenuContent(AppState& state, QObject* parent = nullptr);
+    ~MenuContent() override;
+
+    QMenu* menu() const { return m_menu; }
+
+    // Re-reads every text, visibility, check mark and enabled state from the controller.
+    void update();
+
+signals:
+    void quitRequested();
+
+private:
+    QAction* addText();
+    static void setText(QAction* item, const QString& text);
+    QAction* addToggle(const QString& text, void (AppState::*setter)(bool));
+
+    AppState& m_state;
+    QMenu* m_menu;
+
+    QAction* m_status = nullptr;
+    QAction* m_wirelessWarning = nullptr;
+    QAction* m_hotspotData = nullptr;
+    QAction* m_busy = nullptr;
+    QActionGroup* m_presets = nullptr;
+    QAction* m_pocketMode = nullptr;
+    QAction* m_stayAwake = nullptr;
+    QAction* m_realKeyboard = nullptr;
+    QAction* m_audio = nullptr;
+    QAction* m_showFPS = nullptr;
+    QAction* m_autoDisable = nullptr;
+    QAction* m_launchAtLogin = nullptr;
+    QAction* m_lastErrorDetails = nullptr;
+    QAction* m_quit = nullptr;
+};
+
+} // namespace tessaly

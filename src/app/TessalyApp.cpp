@@ -1,0 +1,101 @@
+#include "app/TessalyApp.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QMenu>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "app/MenuContent.h"
+#include "app/TrayIcon.h"
+#include "controller/AppState.h"
+
+namespace tessaly {
+
+namespace {
+
+int g_signalPipe[2] = { -1, -1 };
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+TessalyApp::TessalyApp(AppState& state, QObject* parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_menu(std::make_unique<MenuContent>(state))
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    connect(m_menu.get(), &MenuContent::quitRequested, this, &TessalyApp::quit);
+    // However the event loop ends (menu, session manager, signal), tidy up exactly once.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (!std::exchange(m_cleanedUp, true))
+            m_state.cleanupForQuit();
+    });
+
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_tray = std::make_unique<QSystemTrayIcon>();
+        m_tray->setToolTip(QStringLiteral("Tessaly"));
+        m_tray->setContextMenu(m_menu->menu());
+        // A left click opens the same menu as a right click.
+        connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    m_menu->menu()->popup(QCursor::pos());
+            });
+        connect(&m_state, &AppState::changed, this, &TessalyApp::updateIcon);
+        updateIcon();
+        m_tray->show();
+    } else {
+        std::fputs("Tessaly: this desktop has no system tray, so the menu cannot be shown; "
+                   "Tessaly keeps running (quit it with Ctrl+C).\n",
+            stderr);
+    }
+
+    QTimer::singleShot(0, this, [this] { m_state.start(); });
+}
+
+TessalyApp::~TessalyApp() = default;
+
+void TessalyApp::updateIcon()
+{
+    std::optional<int> number;
+    if (m_state.showFPS() && m_state.isMirroring() && m_state.fps())
+        number = m_state.fps()->fps;
+    m_tray->setIcon(TrayIcon::icon(m_state.isMirroring(), number));
+}
+
+void TessalyApp::quit()
+{
+    QCoreApplication::quit();
+}
+
+void TessalyApp::routeTerminationSignals()
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        char buffer[16];
+        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) { }
+        QCoreApplication::quit();
+    });
+    struct sigaction action { };
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP })
+        sigaction(signal, &action, nullptr);
+}
+
+} // namespace tessaly

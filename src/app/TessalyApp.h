@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+
+#include <QObject>
+
+class QSocketNotifier;
+class QSystemTrayIcon;
+
+namespace tessaly {
+
+class AppState;
+class MenuContent;
+
+// The application itself: a tray icon with its menu and no main window. It starts the
+// controller once the event loop runs and lets it clean up however the process ends.
+class TessalyApp : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TessalyApp(AppState& state, QObject* parent = nullptr);
+    ~TessalyApp() override;
+
+    MenuContent& menu() const { return *m_menu; }
+    // Whether the desktop offers a tray; without one Tessaly still runs (and said so once).
+    bool hasTray() const { return m_tray != nullptr; }
+
+    // Makes SIGINT, SIGTERM and SIGHUP quit through the normal path, so the controller's
+    // clean-up runs for them too.
+    static void routeTerminationSignals();
+
+private:
+    void updateIcon();
+    void quit();
+
+    AppState& m_state;
+    std::unique_ptr<MenuContent> m_menu;
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+    bool m_cleanedUp = false;
+};
+
+} // namespace tessaly

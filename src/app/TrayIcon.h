@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace tessaly::TrayIcon {
+
+// The phone symbol, with radio waves while mirroring, and the frame rate drawn onto it
+// when one is given.
+QIcon icon(bool mirroring, std::optional<int> fps);
+
+// One rendering of that icon at `size` pixels (used by the icon and by screenshots).
+QPixmap pixmap(bool mirroring, std::optional<int> fps, int size);
+
+} // namespace tessaly::TrayIcon
