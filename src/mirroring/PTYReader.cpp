@@ -4,8 +4,6 @@
 
 #include <unistd.h>
 
-#include <QSocketNotifier>
-
 #include "tools/ProcessRunner.h"
 
 namespace tessaly {
@@ -15,12 +13,19 @@ constexpr std::size_t kChunkSize = 4096;
 // Reads per wake-up, so a flooding tool cannot keep the thread from noticing its exit.
 constexpr int kReadsPerWakeUp = 64;
 
+std::string_view trimCarriageReturns(std::string_view text)
+{
+    const auto first = text.find_first_not_of('\r');
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of('\r') - first + 1);
+}
+
 } // namespace
 
-PTYReader::PTYReader(int fd, std::shared_ptr<OutputBuffer> buffer, LineHandler onLine,
-    std::function<void()> onClosed, QObject* parent)
-    : QObject(parent)
-    , m_fd(fd)
+PTYReader::PTYReader(
+    int fd, std::shared_ptr<OutputBuffer> buffer, LineHandler onLine, std::function<void()> onClosed)
+    : m_fd(fd)
     , m_buffer(std::move(buffer))
     , m_onLine(std::move(onLine))
     , m_onClosed(std::move(onClosed))
@@ -33,15 +38,10 @@ PTYReader::~PTYReader()
         ::close(m_fd);
 }
 
-void PTYReader::start()
+void PTYReader::readReady()
 {
-    if (m_closed || m_source)
-        return;
-    m_source = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_source, &QSocketNotifier::activated, this, [this] {
-        if (readAvailable() == Verdict::finished)
-            close();
-    });
+    if (readAvailable() == Verdict::finished)
+        close();
 }
 
 void PTYReader::processExited()
@@ -78,16 +78,14 @@ void PTYReader::handle(std::span<const std::uint8_t> chunk)
     m_pending.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
     std::size_t start = 0;
     for (auto end = m_pending.find('\n'); end != std::string::npos; end = m_pending.find('\n', start)) {
-        std::string_view raw(m_pending.data() + start, end - start);
+        std::string_view line(m_pending.data() + start, end - start);
         start = end + 1;
-        if (raw.size() > kMaxPendingBytes)
-            raw.remove_prefix(raw.size() - kMaxPendingBytes);
-        const auto first = raw.find_first_not_of('\r');
-        raw = first == std::string_view::npos ? std::string_view()
-                                              : raw.substr(first, raw.find_last_not_of('\r') - first + 1);
+        if (line.size() > kMaxPendingBytes)
+            line.remove_prefix(line.size() - kMaxPendingBytes);
+        line = trimCarriageReturns(line);
         if (m_onLine)
             m_onLine(ProcessRunner::decodeUtf8Lossy(
-                std::span(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size())));
+                std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size())));
     }
     m_pending.erase(0, start);
     if (m_pending.size() > kMaxPendingBytes)
@@ -99,12 +97,6 @@ void PTYReader::close()
     if (m_closed)
         return;
     m_closed = true;
-    if (m_source) {
-        // Often called from the notifier's own signal, so it may not be deleted right here.
-        m_source->setEnabled(false);
-        m_source->deleteLater();
-        m_source = nullptr;
-    }
     ::close(m_fd);
     m_fd = -1;
     if (m_onClosed)

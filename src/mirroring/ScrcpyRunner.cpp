@@ -1,21 +1,24 @@
 #include "mirroring/ScrcpyRunner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
+#include <mutex>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
-#include <QThread>
 #include <QTimer>
 
 #include "mirroring/PTYReader.h"
@@ -25,13 +28,18 @@ namespace tessaly {
 // One started process. The pidfd keeps its identity: signals sent through it can never
 // reach another process that reuses the number after the tool is reaped.
 struct ScrcpyRunner::Run {
-    pid_t pid;
-    int pidfd;
-    bool stoppedByUser = false; // GUI thread only
+    const pid_t pid;
+    const int pidfd;
+    // GUI thread only.
+    bool stoppedByUser = false;
+    std::shared_ptr<OutputBuffer> output;
+    ExitHandler onExit;
 
-    Run(pid_t p, int fd)
+    Run(pid_t p, int fd, std::shared_ptr<OutputBuffer> buffer, ExitHandler handler)
         : pid(p)
         , pidfd(fd)
+        , output(std::move(buffer))
+        , onExit(std::move(handler))
     {
     }
     ~Run() { ::close(pidfd); }
@@ -59,14 +67,188 @@ struct ScrcpyRunner::Run {
     void signal(int number) const { ::syscall(SYS_pidfd_send_signal, pidfd, number, nullptr, 0); }
 };
 
+// Finished runs waiting for the GUI thread, which an eventfd wakes.
+struct ScrcpyRunner::Reports {
+    std::mutex lock;
+    std::vector<std::pair<std::shared_ptr<Run>, std::int32_t>> ready;
+    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+
+    ~Reports() { ::close(wakeFd); }
+
+    void post(std::shared_ptr<Run> run, std::int32_t status)
+    {
+        {
+            std::lock_guard guard(lock);
+            ready.emplace_back(std::move(run), status);
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(wakeFd, &one, sizeof one);
+    }
+
+    std::vector<std::pair<std::shared_ptr<Run>, std::int32_t>> take()
+    {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto read = ::read(wakeFd, &count, sizeof count);
+        std::lock_guard guard(lock);
+        return std::exchange(ready, {});
+    }
+};
+
+namespace {
+
+std::int32_t terminationStatus(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return WTERMSIG(status);
+    return -1;
+}
+
+} // namespace
+
+// The "tessaly.scrcpy-output" thread: reads every run's terminal, notices every run's end,
+// and posts a run's report once both have happened.
+class ScrcpyRunner::OutputThread {
+public:
+    explicit OutputThread(Reports& reports)
+        : m_reports(reports)
+        , m_thread([this] { loop(); })
+    {
+    }
+
+    // Closes every reader still open; their runs are never reported.
+    ~OutputThread()
+    {
+        {
+            std::lock_guard guard(m_lock);
+            m_quit = true;
+        }
+        wake();
+        m_thread.join();
+        ::close(m_wakeFd);
+    }
+
+    OutputThread(const OutputThread&) = delete;
+    OutputThread& operator=(const OutputThread&) = delete;
+
+    void watch(std::shared_ptr<Run> run, int master, std::shared_ptr<OutputBuffer> buffer,
+        PTYReader::LineHandler onLine)
+    {
+        auto watch = std::make_unique<Watch>();
+        watch->run = std::move(run);
+        watch->reader = std::make_unique<PTYReader>(
+            master, std::move(buffer), std::move(onLine), [this, w = watch.get()] { finishIfDone(*w); });
+        {
+            std::lock_guard guard(m_lock);
+            m_incoming.push_back(std::move(watch));
+        }
+        wake();
+    }
+
+private:
+    struct Watch {
+        std::shared_ptr<Run> run;
+        std::unique_ptr<PTYReader> reader;
+        std::int32_t status = -1;
+        bool ended = false;
+        bool reported = false;
+
+        ~Watch()
+        {
+            // Gone with the runner while the tool ran: take its exit status if it is there.
+            if (!ended)
+                ::waitpid(run->pid, nullptr, WNOHANG);
+        }
+    };
+
+    void wake()
+    {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+    }
+
+    void loop()
+    {
+        ::prctl(PR_SET_NAME, "tessaly.scrcpy-output");
+        std::vector<std::unique_ptr<Watch>> watches;
+        std::vector<pollfd> entries;
+        std::vector<std::pair<Watch*, bool>> owners; // per entry after the first: watch, is the process end
+        for (;;) {
+            entries.assign(1, pollfd { m_wakeFd, POLLIN, 0 });
+            owners.clear();
+            for (const auto& watch : watches) {
+                if (!watch->reader->isClosed()) {
+                    entries.push_back({ watch->reader->fd(), POLLIN, 0 });
+                    owners.emplace_back(watch.get(), false);
+                }
+                if (!watch->ended) {
+                    entries.push_back({ watch->run->pidfd, POLLIN, 0 });
+                    owners.emplace_back(watch.get(), true);
+                }
+            }
+            if (::poll(entries.data(), entries.size(), -1) < 0) {
+                if (errno != EINTR)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+            if (entries[0].revents != 0) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto read = ::read(m_wakeFd, &count, sizeof count);
+                std::lock_guard guard(m_lock);
+                if (m_quit)
+                    return;
+                for (auto& watch : m_incoming)
+                    watches.push_back(std::move(watch));
+                m_incoming.clear();
+            }
+            for (std::size_t i = 1; i < entries.size(); ++i) {
+                if (entries[i].revents == 0)
+                    continue;
+                auto [watch, isProcessEnd] = owners[i - 1];
+                if (isProcessEnd)
+                    reap(*watch);
+                else
+                    watch->reader->readReady();
+            }
+            std::erase_if(watches, [](const auto& watch) { return watch->reported; });
+        }
+    }
+
+    void reap(Watch& watch)
+    {
+        int status = 0;
+        const pid_t reaped = ::waitpid(watch.run->pid, &status, WNOHANG);
+        if (reaped == 0 || (reaped < 0 && errno == EINTR))
+            return;
+        // ECHILD: somebody else reaped it (SIGCHLD ignored); the status is lost.
+        watch.status = reaped == watch.run->pid ? terminationStatus(status) : -1;
+        watch.ended = true;
+        watch.reader->processExited();
+        finishIfDone(watch);
+    }
+
+    void finishIfDone(Watch& watch)
+    {
+        if (watch.reported || !watch.ended || !watch.reader->isClosed())
+            return;
+        watch.reported = true;
+        m_reports.post(watch.run, watch.status);
+    }
+
+    Reports& m_reports;
+    const int m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::mutex m_lock;
+    std::vector<std::unique_ptr<Watch>> m_incoming; // guarded by m_lock
+    bool m_quit = false; // guarded by m_lock
+    std::thread m_thread;
+};
+
 namespace {
 
 struct FileDescriptor {
     int fd = -1;
-    explicit FileDescriptor(int f = -1)
-        : fd(f)
-    {
-    }
+    FileDescriptor() = default;
     ~FileDescriptor()
     {
         if (fd >= 0)
@@ -82,8 +264,8 @@ std::error_code lastError()
     return { errno, std::generic_category() };
 }
 
-// A terminal pair whose master is close-on-exec from the first moment, so tools that
-// other threads start meanwhile never inherit it.
+// A terminal pair whose descriptors are close-on-exec from the first moment, so tools
+// that other threads start meanwhile never inherit them.
 std::error_code openTerminal(FileDescriptor& master, FileDescriptor& slave)
 {
     master.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -136,9 +318,7 @@ std::error_code spawn(const std::string& executable, const std::vector<std::stri
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, slave, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, slave, STDERR_FILENO);
-#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-#endif
     // The tool starts with default signal handling, whatever this process ignores or blocks.
     sigset_t mask;
     sigemptyset(&mask);
@@ -154,79 +334,7 @@ std::error_code spawn(const std::string& executable, const std::vector<std::stri
     return error == 0 ? std::error_code() : std::error_code(error, std::generic_category());
 }
 
-std::int32_t terminationStatus(int status)
-{
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return WTERMSIG(status);
-    return -1;
-}
-
 } // namespace
-
-// The reader-thread side of one run: it waits for both the process's end and the reader's
-// close, then posts the exit report to the GUI thread once.
-class RunWatch : public QObject {
-public:
-    using Report = std::function<void(std::int32_t status)>;
-
-    RunWatch(QObject* home, QObject* reportTarget, pid_t pid, int pidfd, int master,
-        std::shared_ptr<OutputBuffer> buffer, PTYReader::LineHandler onLine, Report report)
-        : QObject(home)
-        , m_reportTarget(reportTarget)
-        , m_pid(pid)
-        , m_report(std::move(report))
-    {
-        m_reader = new PTYReader(
-            master, std::move(buffer), std::move(onLine), [this] { finishIfDone(); }, this);
-        m_exitSource = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
-        connect(m_exitSource, &QSocketNotifier::activated, this, [this] { reap(); });
-        m_reader->start();
-    }
-
-    ~RunWatch() override
-    {
-        int status = 0;
-        if (!m_ended)
-            ::waitpid(m_pid, &status, WNOHANG);
-    }
-
-private:
-    void reap()
-    {
-        int status = 0;
-        const pid_t reaped = ::waitpid(m_pid, &status, WNOHANG);
-        if (reaped == 0 || (reaped < 0 && errno == EINTR))
-            return;
-        // ECHILD: somebody else reaped it (SIGCHLD ignored); the status is lost.
-        m_status = reaped == m_pid ? terminationStatus(status) : -1;
-        m_ended = true;
-        m_exitSource->setEnabled(false);
-        m_reader->processExited();
-        finishIfDone();
-    }
-
-    void finishIfDone()
-    {
-        if (m_reported || !m_ended || !m_reader->isClosed())
-            return;
-        m_reported = true;
-        QMetaObject::invokeMethod(
-            m_reportTarget, [report = std::move(m_report), status = m_status] { report(status); },
-            Qt::QueuedConnection);
-        deleteLater();
-    }
-
-    QObject* m_reportTarget;
-    pid_t m_pid;
-    Report m_report;
-    PTYReader* m_reader;
-    QSocketNotifier* m_exitSource;
-    std::int32_t m_status = -1;
-    bool m_ended = false;
-    bool m_reported = false;
-};
 
 ScrcpyRunner::ScrcpyRunner(QObject* parent)
     : ScrcpyRunner(StopTimes {}, parent)
@@ -236,25 +344,20 @@ ScrcpyRunner::ScrcpyRunner(QObject* parent)
 ScrcpyRunner::ScrcpyRunner(StopTimes stopTimes, QObject* parent)
     : QObject(parent)
     , m_stopTimes(stopTimes)
-    , m_thread(new QThread)
-    , m_readerHome(new QObject)
+    , m_reports(std::make_unique<Reports>())
+    , m_reportSource(new QSocketNotifier(m_reports->wakeFd, QSocketNotifier::Read, this))
+    , m_outputThread(std::make_unique<OutputThread>(*m_reports))
     , m_output(std::make_shared<OutputBuffer>(kOutputLimit))
 {
-    m_thread->setObjectName(QStringLiteral("tessaly.scrcpy-output"));
-    m_readerHome->moveToThread(m_thread);
-    m_thread->start();
+    connect(m_reportSource, &QSocketNotifier::activated, this, [this] { deliverReports(); });
 }
 
 ScrcpyRunner::~ScrcpyRunner()
 {
     stopAndWait();
-    // Every run's reader side goes before this object: none can post a report any more,
-    // and the reports already posted are dropped with this object.
-    QMetaObject::invokeMethod(
-        m_readerHome, [home = m_readerHome] { delete home; }, Qt::BlockingQueuedConnection);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
+    m_outputThread.reset();
+    delete m_reportSource;
+    // Reports not yet delivered go with m_reports: their handlers are never called.
 }
 
 std::error_code ScrcpyRunner::start(const std::string& executable, const std::vector<std::string>& arguments,
@@ -277,31 +380,27 @@ std::error_code ScrcpyRunner::start(const std::string& executable, const std::ve
     }
     ::close(slave.release());
 
-    auto run = std::make_shared<Run>(pid, pidfd);
     auto buffer = std::make_shared<OutputBuffer>(kOutputLimit);
-    RunWatch::Report report = [this, run, buffer, onExit = std::move(onExit)](
-                                  std::int32_t status) { finishRun(run, status, buffer->text(), onExit); };
-    QMetaObject::invokeMethod(
-        m_readerHome,
-        [home = m_readerHome, target = static_cast<QObject*>(this), pid, pidfd, fd = master.release(), buffer,
-            onLine = std::move(onLine), report = std::move(report)]() mutable {
-            new RunWatch(home, target, pid, pidfd, fd, buffer, std::move(onLine), std::move(report));
-        },
-        Qt::QueuedConnection);
-    m_output = buffer;
-    m_process = run;
+    auto run = std::make_shared<Run>(pid, pidfd, buffer, std::move(onExit));
+    m_outputThread->watch(run, master.release(), buffer, std::move(onLine));
+    m_output = std::move(buffer);
+    m_process = std::move(run);
     return {};
 }
 
-void ScrcpyRunner::finishRun(const std::shared_ptr<Run>& run, std::int32_t status, const std::string& output,
-    const ExitHandler& onExit)
+void ScrcpyRunner::deliverReports()
 {
-    const bool stoppedByUser = run->stoppedByUser;
+    for (const auto& [run, status] : m_reports->take())
+        finishRun(run, status);
+}
+
+void ScrcpyRunner::finishRun(const std::shared_ptr<Run>& run, std::int32_t status)
+{
     // A newer run may have started since this one's process ended; it stays.
     if (m_process == run)
         m_process.reset();
-    if (onExit)
-        onExit(status, output, stoppedByUser);
+    if (run->onExit)
+        run->onExit(status, run->output->text(), run->stoppedByUser);
 }
 
 void ScrcpyRunner::stop()

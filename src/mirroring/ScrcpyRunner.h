@@ -11,13 +11,17 @@
 
 #include "tools/ProcessRunner.h"
 
-class QThread;
+class QSocketNotifier;
 
 namespace tessaly {
 
 // Runs the long-lived mirroring tool with its output on a pseudo-terminal (so it prints
 // line by line, as to a person), reads that output on the "tessaly.scrcpy-output" thread
 // and reports the end of each run on the GUI thread. Used from the GUI thread only.
+//
+// The output thread is a plain poll loop rather than a Qt event loop: every hand-off
+// between the threads goes through a mutex and an eventfd, so ThreadSanitizer can
+// follow it even though the system's Qt is not instrumented.
 class ScrcpyRunner : public QObject {
 public:
     // Called on the reader thread, once per line, without line feed and carriage returns.
@@ -55,13 +59,16 @@ public:
 
 private:
     struct Run;
+    struct Reports;
+    class OutputThread;
 
-    void finishRun(const std::shared_ptr<Run>& run, std::int32_t status, const std::string& output,
-        const ExitHandler& onExit);
+    void deliverReports();
+    void finishRun(const std::shared_ptr<Run>& run, std::int32_t status);
 
     StopTimes m_stopTimes;
-    QThread* m_thread;
-    QObject* m_readerHome; // lives on m_thread; parent of every run's reader-side objects
+    std::unique_ptr<Reports> m_reports;
+    QSocketNotifier* m_reportSource;
+    std::unique_ptr<OutputThread> m_outputThread;
     std::shared_ptr<Run> m_process;
     std::shared_ptr<OutputBuffer> m_output;
 };

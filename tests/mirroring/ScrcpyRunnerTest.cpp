@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include <pthread.h>
+
 #include <QCoreApplication>
 #include <QTest>
 #include <QThread>
@@ -34,7 +36,9 @@ struct Recorder {
     ScrcpyRunner::LineHandler onLine()
     {
         return [this](const std::string& line) {
-            const bool onReader = QThread::currentThread()->objectName() == "tessaly.scrcpy-output";
+            char name[16] = {};
+            pthread_getname_np(pthread_self(), name, sizeof name);
+            const bool onReader = std::string_view(name) == "tessaly.scrcpy-"; // the kernel keeps 15 bytes
             std::lock_guard guard(lock);
             lines.push_back(line);
             linesOnReaderThread = linesOnReaderThread && onReader;
