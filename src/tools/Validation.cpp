@@ -148,8 +148,7 @@ bool isPrivateLANIPv4(std::string_view text)
     const auto address = parseIPv4(text);
     if (!address)
         return false;
-    const auto [a, b, c, d] = *address;
-    (void)c;
+    const int a = (*address)[0], b = (*address)[1], d = (*address)[3];
     if (d == 0 || d == 255)
         return false;
     return a == 10 || (a == 172 && b >= 16 && b <= 31) || (a == 192 && b == 168);
