@@ -32,6 +32,7 @@ AppState::AppState(Services services, QObject* parent)
     if (m_services.adbPath)
         m_adb = ADB { *m_services.adbPath };
     m_scrcpyPath = m_services.scrcpyPath;
+    m_scrcpy = std::make_unique<ScrcpyRunner>();
     readSettings();
 }
 
@@ -240,6 +241,14 @@ void AppState::showError(const FriendlyError& error)
     emit changed();
     setBusyMessage(std::nullopt);
     m_services.presenter->presentError(error);
+}
+
+void AppState::showSuccess(const std::string& title, const std::string& text)
+{
+    publish(m_quality, std::nullopt, &AppState::qualityChanged);
+    setBusyMessage(std::nullopt);
+    m_services.presenter->showInfo(title, text);
+    setBusyMessage(std::nullopt);
 }
 
 void AppState::showLastErrorDetails()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -11,6 +12,8 @@
 #include <QTimer>
 
 #include <QCoroTask>
+
+#include "mirroring/ScrcpyRunner.h"
 
 #include "controller/Clock.h"
 #include "controller/ConnectionQuality.h"
@@ -127,6 +130,43 @@ public:
     // Errors: remembered as the last error, the busy line cleared, then shown.
     void showError(const FriendlyError& error);
 
+    // Mirroring. `mirror` starts `mirrorNow` unless mirroring or busy.
+    void mirror();
+    QCoro::Task<> mirrorNow();
+    void stopMirroring();
+    ScrcpyRunner& scrcpy() { return *m_scrcpy; }
+    const std::optional<std::string>& mirroredSerial() const { return m_mirroredSerial; }
+    // Remembered wireless addresses to try when no phone is listed, hotspot first.
+    std::vector<std::string> reconnectAddresses() const;
+    QCoro::Task<StreamSettings> streamSettings(Device device);
+    QCoro::Task<std::optional<std::string>> hardwareEncoder(Device device);
+    QCoro::Task<> launch(StreamSettings settings, Device device, bool safeMode);
+    void mirroringEnded(std::int32_t exitCode, const std::string& output, bool stoppedByUser);
+    // The model when the list gave one, else the serial.
+    static std::string phoneKey(const Device& device);
+    static FriendlyError missingToolsError();
+
+    // Link quality. The menu's measurement runs at most once every 20 seconds; the
+    // automatic preset accepts one up to 60 seconds old or joins the one under way.
+    void checkQualityIfNeeded();
+    QCoro::Task<std::optional<ConnectionQuality>> recentQuality(Device device);
+    QCoro::Task<ConnectionQuality> measureQuality(Device device, int pingCount);
+    ConnectionQuality::Link linkKind(const Device& device) const;
+
+    // Wireless. Each entry starts its task unless the controller is busy.
+    void goWireless();
+    void connectHotspot();
+    void disconnectWireless();
+    QCoro::Task<> goWirelessNow();
+    QCoro::Task<> connectHotspotNow();
+    QCoro::Task<> disconnectWirelessNow();
+    // None on success, else the output of the last failed attempt; `tries` >= 1.
+    QCoro::Task<std::optional<std::string>> connectOverWiFi(std::string ip, int tries);
+    using AdbRun = std::function<QCoro::Task<ProcessResult>(std::vector<std::string>)>;
+    // Sends the phone back to USB mode and drops every network link; whether the phone was reached.
+    static QCoro::Task<bool> switchOffWireless(
+        std::vector<Device> devices, std::optional<std::string> savedIP, int port, AdbRun run);
+
 signals:
     // Any published value changed; the menu and the icon redraw from it.
     void changed();
@@ -139,6 +179,8 @@ signals:
     void fpsChanged();
     void macRouterIPChanged();
     void settingsChanged();
+    // A link measurement finished (joined by the automatic preset).
+    void qualityMeasured(const ConnectionQuality& quality);
     // Tasks started by the controller have all finished (tests wait for this).
     void idle();
 
@@ -159,6 +201,10 @@ protected:
     void launchTask(QCoro::Task<> task);
 
     QCoro::Task<> startNow();
+    // A success alert: the measured quality is stale after a wireless change.
+    void showSuccess(const std::string& title, const std::string& text);
+    // The device list as adb gives it now (5 s limit); empty when adb fails.
+    QCoro::Task<std::vector<Device>> listDevices();
     void storeFlag(const char* key, bool& field, bool value);
     void readSettings();
 
@@ -187,6 +233,21 @@ protected:
     bool m_autoDisableWirelessOnQuit = true;
     bool m_quickShareOn = false;
     bool m_isFirstLaunch = false;
+
+    // Mirroring session.
+    struct Launch {
+        StreamSettings settings;
+        Device target;
+        bool usedTweaks = false;
+        double startedAt = 0;
+    };
+    std::unique_ptr<ScrcpyRunner> m_scrcpy;
+    std::optional<std::string> m_mirroredSerial;
+    std::map<std::string, std::optional<std::string>> m_encoderCache;
+    std::set<std::string> m_encoderTweaksRejected;
+    std::optional<Launch> m_currentLaunch;
+    // The link kind of the measurement under way, while one runs.
+    std::optional<ConnectionQuality::Link> m_qualityCheckLink;
 
     std::unique_ptr<QTimer> m_refreshTimer;
     int m_runningTasks = 0;

@@ -29,13 +29,20 @@ QCoro::Task<> AppState::startNow()
     co_await refresh();
 }
 
+QCoro::Task<std::vector<Device>> AppState::listDevices()
+{
+    if (!m_adb)
+        co_return std::vector<Device> {};
+    std::vector<std::string> arguments { "devices", "-l" };
+    const ProcessResult result = co_await m_adb->run(std::move(arguments), kDevicesLimit);
+    co_return ADB::parseDevices(result.stdOut);
+}
+
 QCoro::Task<> AppState::refresh()
 {
     if (!m_adb)
         co_return;
-    std::vector<std::string> arguments { "devices", "-l" };
-    const ProcessResult result = co_await m_adb->run(std::move(arguments), kDevicesLimit);
-    setDevices(ADB::parseDevices(result.stdOut));
+    setDevices(co_await listDevices());
     publish(m_macRouterIP, m_services.network->wifiRouterIP(), &AppState::macRouterIPChanged);
 }
 
