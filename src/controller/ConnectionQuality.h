@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,7 +38,7 @@ struct ConnectionQuality {
     std::optional<WiFiBand> macBand;
     std::optional<PingResult> ping;
     bool canPing = true; // false when the phone's serial carries no private address
-    std::chrono::steady_clock::time_point measuredAt {};
+    double measuredAt = 0; // seconds on the controller's clock
 
     Rating rating() const;
     bool isOn2_4GHz() const;
