@@ -207,6 +207,12 @@ std::optional<std::string> findScrcpy(const Places& places)
     return firstTrusted(candidates);
 }
 
+std::optional<std::string> findPing(const Places& places)
+{
+    const std::string root = base(places.root);
+    return verifiedExecutable(root + "/usr/bin/ping", { root + "/usr/bin/" });
+}
+
 const BuiltInTools& builtIn()
 {
     static const BuiltInTools tools = BuiltInTools::at(Places::system());

@@ -44,6 +44,8 @@ std::optional<std::string> verifiedExecutable(
 
 std::optional<std::string> findADB(const Places& places = Places::system());
 std::optional<std::string> findScrcpy(const Places& places = Places::system());
+// The system's ping (iputils), used to measure the link to the phone.
+std::optional<std::string> findPing(const Places& places = Places::system());
 
 // The built-in tools of this installation and their environment, computed once.
 const BuiltInTools& builtIn();

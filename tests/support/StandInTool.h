@@ -28,11 +28,13 @@ public:
         bool ignoreSigterm = false;
         bool ignoreSigint = false;
         double backgroundChildSeconds = 0; // > 0: leaves a child that holds stdout/stderr open this long
-        bool printEnvironment
-            = false; // writes NAME=VALUE lines of its environment to stdout (after `out` and `err`)
+        // Writes NAME=VALUE lines of its environment to stdout, after `out` and `err`.
+        bool printEnvironment = false;
         int raiseSignal = 0; // > 0: ends by this signal instead of exiting
     };
 
+    // The answer to anything not scripted: exit 0, no output. Calls are recorded before the
+    // answer plays, so a call that is stopped or times out is still listed.
     // `name` is the executable's file name ("adb", "scrcpy", "ping").
     explicit StandInTool(std::string name);
     ~StandInTool();
