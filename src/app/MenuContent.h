@@ -26,6 +26,7 @@ public:
 
 signals:
     void quitRequested();
+    void setupGuideRequested();
 
 private:
     QAction* addText();

@@ -38,6 +38,8 @@ AppState::AppState(Services services, QObject* parent)
 
 AppState::~AppState()
 {
+    // Ends the run and its reader thread before the handlers that point here go away.
+    m_scrcpy.reset();
     if (g_shared == this)
         g_shared = nullptr;
 }

@@ -19,6 +19,7 @@
 #include "controller/ConnectionQuality.h"
 #include "controller/FriendlyError.h"
 #include "controller/NetworkInfo.h"
+#include "controller/Pinger.h"
 #include "controller/Presenter.h"
 #include "mirroring/ScrcpyOutput.h"
 #include "mirroring/StreamSettings.h"
@@ -38,7 +39,7 @@ public:
     struct Services {
         std::optional<std::string> adbPath;
         std::optional<std::string> scrcpyPath;
-        std::optional<std::string> pingPath;
+        Pinger pinger;
         std::shared_ptr<Defaults> defaults;
         std::shared_ptr<LoginItemService> loginItem;
         std::shared_ptr<NetworkInfo> network;
@@ -181,6 +182,8 @@ signals:
     void settingsChanged();
     // A link measurement finished (joined by the automatic preset).
     void qualityMeasured(const ConnectionQuality& quality);
+    // The setup guide should open (on the first launch).
+    void setupGuideRequested();
     // Tasks started by the controller have all finished (tests wait for this).
     void idle();
 

@@ -18,6 +18,8 @@ void AppState::start()
 {
     publish(m_launchAtLogin, m_services.loginItem->isEnabled(), &AppState::launchAtLoginChanged);
     launchTask(startNow());
+    if (m_isFirstLaunch)
+        emit setupGuideRequested();
 }
 
 QCoro::Task<> AppState::startNow()
@@ -49,7 +51,10 @@ QCoro::Task<> AppState::refresh()
 void AppState::menuOpened()
 {
     publish(m_launchAtLogin, m_services.loginItem->isEnabled(), &AppState::launchAtLoginChanged);
-    launchTask(refresh());
+    launchTask([](AppState* self) -> QCoro::Task<> {
+        co_await self->refresh();
+        self->checkQualityIfNeeded();
+    }(this));
     // The phone list stays fresh only while someone is looking at it.
     m_refreshTimer = std::make_unique<QTimer>();
     m_refreshTimer->setInterval(kRefreshIntervalMs);
@@ -73,6 +78,7 @@ void AppState::setLaunchAtLogin(bool on)
 void AppState::cleanupForQuit()
 {
     m_refreshTimer.reset();
+    m_scrcpy->stopAndWait();
     if (!m_autoDisableWirelessOnQuit || !m_adb)
         return;
 

@@ -10,7 +10,6 @@ AppState::Services AppState::systemServices(std::shared_ptr<Presenter> presenter
     Services services;
     services.adbPath = ToolLocator::findADB();
     services.scrcpyPath = ToolLocator::findScrcpy();
-    services.pingPath = ToolLocator::verifiedExecutable("/usr/bin/ping", { "/usr/bin/" });
     services.defaults = std::make_shared<QSettingsDefaults>();
     services.loginItem = std::make_shared<LoginItem>();
     services.network = std::make_shared<SystemNetworkInfo>();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tessaly {
@@ -19,6 +20,9 @@ struct FriendlyError {
 
     // Launch at login could not be switched; `reason` is what the autostart folder said.
     static FriendlyError loginItemFailed(std::string reason);
+
+    // Why a mirroring session ended with a failure, from the tool's exit status and output.
+    static FriendlyError fromScrcpy(std::int32_t exitCode, const std::string& output);
 };
 
 } // namespace tessaly

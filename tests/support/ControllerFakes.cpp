@@ -20,7 +20,7 @@ AppState::Services ControllerRig::services()
         s.adbPath = adb.path();
     if (withScrcpy)
         s.scrcpyPath = scrcpy.path();
-    s.pingPath = ping.path();
+    s.pinger = Pinger(ping.path(), { ping.folder() + "/" });
     s.defaults = defaults;
     s.loginItem = loginItem;
     s.network = network;
