@@ -132,6 +132,8 @@ public:
     OutputThread(const OutputThread&) = delete;
     OutputThread& operator=(const OutputThread&) = delete;
 
+    bool canWake() const { return m_wakeFd >= 0; }
+
     void watch(std::shared_ptr<Run> run, int master, std::shared_ptr<OutputBuffer> buffer,
         PTYReader::LineHandler onLine)
     {
@@ -365,6 +367,9 @@ std::error_code ScrcpyRunner::start(const std::string& executable, const std::ve
 {
     if (isRunning())
         return {};
+    // Without its wake-up descriptors no run could ever be read or reported.
+    if (m_reports->wakeFd < 0 || !m_outputThread->canWake())
+        return std::make_error_code(std::errc::too_many_files_open);
     FileDescriptor master, slave;
     if (const auto error = openTerminal(master, slave))
         return error;
