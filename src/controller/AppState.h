@@ -135,6 +135,8 @@ public:
     void mirror();
     QCoro::Task<> mirrorNow();
     void stopMirroring();
+    // The mirroring tool's output of the current or last run, in the details window.
+    void showScrcpyOutput();
     ScrcpyRunner& scrcpy() { return *m_scrcpy; }
     const std::optional<std::string>& mirroredSerial() const { return m_mirroredSerial; }
     // Remembered wireless addresses to try when no phone is listed, hotspot first.

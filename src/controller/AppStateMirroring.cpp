@@ -92,6 +92,11 @@ void AppState::stopMirroring()
     m_scrcpy->stop();
 }
 
+void AppState::showScrcpyOutput()
+{
+    m_services.presenter->showDetails(m_scrcpy->output());
+}
+
 std::vector<std::string> AppState::reconnectAddresses() const
 {
     std::vector<std::string> addresses;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,6 +64,9 @@ public:
 
 // Runs the event loop until the controller's tasks have all ended (or the time is up).
 bool waitUntilIdle(AppState& state, int timeoutMs = 5000);
+
+// Runs the event loop until `condition` holds (checked every 10 ms) or the time is up.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // adb's answer to "devices -l" for the given lines (each "SERIAL STATE [fields]").
 StandInTool::Answer deviceList(const std::vector<std::string>& lines);
