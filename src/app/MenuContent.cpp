@@ -33,6 +33,31 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
     m_busy = addText();
     m_menu->addSeparator();
 
+    m_goWireless = m_menu->addAction(QStringLiteral("Go Wireless (home Wi-Fi)"));
+    connect(m_goWireless, &QAction::triggered, this, [this] { m_state.goWireless(); });
+    m_hotspotMenu = m_menu->addMenu(QStringLiteral("Hotspot Mode (direct link)"));
+    for (const QString& line : { QStringLiteral("Fastest wireless option: phone → computer directly."),
+             QStringLiteral("1. On your phone, turn on Hotspot (5 GHz band if available)"),
+             QStringLiteral("2. On this computer, join the phone’s hotspot Wi-Fi"),
+             QStringLiteral("3. Click “Connect via Hotspot” below"),
+             QStringLiteral("   If it fails: plug in the USB cable once and click it again") })
+        setText(addText(m_hotspotMenu), line);
+    m_hotspotMenu->addSeparator();
+    m_connectHotspot = m_hotspotMenu->addAction(QStringLiteral("Connect via Hotspot"));
+    connect(m_connectHotspot, &QAction::triggered, this, [this] { m_state.connectHotspot(); });
+    m_hotspotMenu->addSeparator();
+    setText(addText(m_hotspotMenu),
+        QStringLiteral("Note: this computer uses the phone’s mobile data while on its hotspot."));
+    connect(m_hotspotMenu, &QMenu::aboutToShow, this, [this] { m_state.menuOpened(); });
+    // Leaving the submenu for the main menu keeps the list refreshing.
+    connect(m_hotspotMenu, &QMenu::aboutToHide, this, [this] {
+        if (!m_menu->isVisible())
+            m_state.menuClosed();
+    });
+    m_disconnectWireless = m_menu->addAction(QStringLiteral("Disconnect Wireless"));
+    connect(m_disconnectWireless, &QAction::triggered, this, [this] { m_state.disconnectWireless(); });
+    m_menu->addSeparator();
+
     QAction* qualityTitle = m_menu->addAction(QStringLiteral("Quality"));
     qualityTitle->setEnabled(false);
     m_presets = new QActionGroup(this);
@@ -78,15 +103,16 @@ MenuContent::~MenuContent()
     delete m_menu;
 }
 
-QAction* MenuContent::addText()
+QAction* MenuContent::addText(QMenu* into)
 {
+    QMenu* menu = into ? into : m_menu;
     // A label rather than a disabled item: information, not a greyed-out choice.
-    auto* item = new QWidgetAction(m_menu);
+    auto* item = new QWidgetAction(menu);
     auto* label = new QLabel;
     label->setContentsMargins(m_menu->style()->pixelMetric(QStyle::PM_MenuHMargin) + 8, 3, 12, 3);
     label->setTextFormat(Qt::PlainText);
     item->setDefaultWidget(label);
-    m_menu->addAction(item);
+    menu->addAction(item);
     return item;
 }
 
@@ -113,6 +139,9 @@ void MenuContent::update()
     const auto& busy = m_state.busyMessage();
     m_busy->setVisible(busy.has_value());
     setText(m_busy, busy ? QStringLiteral("⏳ ") + QString::fromStdString(*busy) : QString());
+    m_goWireless->setEnabled(m_state.hasUSBDevice() && !busy);
+    m_connectHotspot->setEnabled(!busy);
+    m_disconnectWireless->setEnabled(m_state.wirelessActive() && !busy);
 
     for (QAction* item : m_presets->actions())
         item->setChecked(item->data().toInt() == static_cast<int>(m_state.preset()));

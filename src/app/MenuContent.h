@@ -29,7 +29,7 @@ signals:
     void setupGuideRequested();
 
 private:
-    QAction* addText();
+    QAction* addText(QMenu* into = nullptr);
     static void setText(QAction* item, const QString& text);
     QAction* addToggle(const QString& text, void (AppState::*setter)(bool));
 
@@ -40,6 +40,10 @@ private:
     QAction* m_wirelessWarning = nullptr;
     QAction* m_hotspotData = nullptr;
     QAction* m_busy = nullptr;
+    QAction* m_goWireless = nullptr;
+    QMenu* m_hotspotMenu = nullptr;
+    QAction* m_connectHotspot = nullptr;
+    QAction* m_disconnectWireless = nullptr;
     QActionGroup* m_presets = nullptr;
     QAction* m_pocketMode = nullptr;
     QAction* m_stayAwake = nullptr;
