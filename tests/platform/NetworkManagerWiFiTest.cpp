@@ -199,13 +199,5 @@ TEST(NetworkManagerWiFiTest, NoBusGivesNone)
     QDBusConnection::disconnectFromBus(QStringLiteral("tessaly-test-nowhere"));
 }
 
-TEST(NetworkManagerWiFiTest, StrengthBecomesAnEstimateInDbm)
-{
-    EXPECT_EQ(NetworkManagerWiFi::estimatedDbm(100), -40);
-    EXPECT_EQ(NetworkManagerWiFi::estimatedDbm(0), -100);
-    EXPECT_EQ(NetworkManagerWiFi::estimatedDbm(50), -70);
-    EXPECT_EQ(NetworkManagerWiFi::estimatedDbm(250), -40);
-}
-
 } // namespace
 } // namespace tessaly
