@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <chrono>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
 
 #include "support/ControllerFakes.h"
@@ -413,6 +416,36 @@ TEST(AppStateWirelessTest, DisconnectWithNothingListedRunsNoCommandAndSaysSo)
             "restarts. To be sure: plug in the cable and click “Disconnect Wireless” again, or restart the "
             "phone.",
             "" } }));
+}
+
+// A controller in the middle of a mirroring session of `serial`.
+class MirroringAppState : public AppState {
+public:
+    using AppState::AppState;
+    void placeMirroredSerial(std::string serial) { m_mirroredSerial = std::move(serial); }
+};
+
+TEST(AppStateWirelessTest, DisconnectEndsASessionOverTheNetworkButNotOneOverTheCable)
+{
+    for (const auto& [serial, stops] :
+        { std::pair { "192.168.1.40:5555", true }, std::pair { "U1", false } }) {
+        SCOPED_TRACE(serial);
+        ControllerRig rig;
+        rig.scrcpy.otherwise({ .delay = 30 });
+        rig.adb.on(kList, deviceList({ "U1 device usb:1-1", "192.168.1.40:5555 device" }));
+        MirroringAppState state(rig.services());
+        ASSERT_FALSE(state.scrcpy().start(
+            rig.scrcpy.path(), {}, ProcessRunner::safeEnvironment(std::nullopt), [](const std::string&) {},
+            [](std::int32_t, const std::string&, bool) {}));
+        state.placeMirroredSerial(serial);
+        runToEnd(state, &AppState::disconnectWireless);
+        QElapsedTimer waited;
+        waited.start();
+        while (state.scrcpy().isRunning() && waited.elapsed() < (stops ? 3000 : 300))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_EQ(state.scrcpy().isRunning(), !stops);
+        state.scrcpy().stopAndWait();
+    }
 }
 
 TEST(AppStateWirelessTest, SwitchOffPrefersAWirelessPhoneAndCountsOnlyAClearAnswer)
