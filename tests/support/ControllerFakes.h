@@ -60,6 +60,17 @@ public:
         emit changed();
     }
     void placeBusy(std::optional<std::string> message) { setBusyMessage(std::move(message)); }
+    void placePocketMode(bool on)
+    {
+        m_mirroringInPocketMode = on;
+        emit changed();
+    }
+    void placeQuality(std::optional<ConnectionQuality> quality, bool checking)
+    {
+        m_quality = std::move(quality);
+        m_isCheckingQuality = checking;
+        emit changed();
+    }
 };
 
 // Runs the event loop until the controller's tasks have all ended (or the time is up).
