@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "app/MenuContent.h"
+#include "app/SetupWindow.h"
 #include "app/TrayIcon.h"
 #include "controller/AppState.h"
 
@@ -34,9 +35,14 @@ TessalyApp::TessalyApp(AppState& state, QObject* parent)
     : QObject(parent)
     , m_state(state)
     , m_menu(std::make_unique<MenuContent>(state))
+    , m_setupWindow(std::make_unique<SetupWindowController>(state))
 {
     QApplication::setQuitOnLastWindowClosed(false);
     connect(m_menu.get(), &MenuContent::quitRequested, this, &TessalyApp::quit);
+    // The controller asks for the guide on the first launch; the menu whenever the user wants it.
+    connect(&m_state, &AppState::setupGuideRequested, m_setupWindow.get(), &SetupWindowController::show);
+    connect(
+        m_menu.get(), &MenuContent::setupGuideRequested, m_setupWindow.get(), &SetupWindowController::show);
     // However the event loop ends (menu, session manager, signal), tidy up exactly once.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (!std::exchange(m_cleanedUp, true))

@@ -11,6 +11,7 @@ namespace tessaly {
 
 class AppState;
 class MenuContent;
+class SetupWindowController;
 
 // The application itself: a tray icon with its menu and no main window. It starts the
 // controller once the event loop runs and lets it clean up however the process ends.
@@ -22,6 +23,7 @@ public:
     ~TessalyApp() override;
 
     MenuContent& menu() const { return *m_menu; }
+    SetupWindowController& setupWindow() const { return *m_setupWindow; }
     // Whether the desktop offers a tray; without one Tessaly still runs (and said so once).
     bool hasTray() const { return m_tray != nullptr; }
 
@@ -35,6 +37,7 @@ private:
 
     AppState& m_state;
     std::unique_ptr<MenuContent> m_menu;
+    std::unique_ptr<SetupWindowController> m_setupWindow;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     bool m_cleanedUp = false;
 };
