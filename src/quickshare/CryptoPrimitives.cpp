@@ -145,9 +145,9 @@ void KeyDeleter::operator()(EVP_PKEY* key) const
     EVP_PKEY_free(key);
 }
 
-PrivateKey p256Generate()
+Key p256Generate()
 {
-    PrivateKey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    Key key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
     if (!key)
         throw Error();
     return key;
@@ -164,7 +164,7 @@ Bytes p256PublicKey(const EVP_PKEY* key)
     return Bytes(point + 1, point + sizeof point);
 }
 
-PrivateKey p256FromPublicKey(ByteView xy)
+Key p256FromPublicKey(ByteView xy)
 {
     if (xy.size() != 64)
         return nullptr;
@@ -182,7 +182,7 @@ PrivateKey p256FromPublicKey(ByteView xy)
     if (!context || EVP_PKEY_fromdata_init(context.get()) != 1
         || EVP_PKEY_fromdata(context.get(), &raw, EVP_PKEY_PUBLIC_KEY, params) != 1)
         return nullptr;
-    PrivateKey key(raw);
+    Key key(raw);
     // P-256 has cofactor 1, so a point on the curve that is not the point at infinity is a
     // valid public key: the quick check is the whole check.
     KeyContext check(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));

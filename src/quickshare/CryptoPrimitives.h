@@ -35,13 +35,14 @@ Bytes aes256Cbc(bool encrypt, ByteView key, ByteView iv, ByteView input);
 struct KeyDeleter {
     void operator()(EVP_PKEY* key) const;
 };
-using PrivateKey = std::unique_ptr<EVP_PKEY, KeyDeleter>;
+// An OpenSSL key, private or public; freeing a private key wipes it.
+using Key = std::unique_ptr<EVP_PKEY, KeyDeleter>;
 
 // P-256 keys with their public point as 64 raw bytes x‖y.
-PrivateKey p256Generate();
+Key p256Generate();
 Bytes p256PublicKey(const EVP_PKEY* key);
 // None when the bytes are not a point on the curve.
-PrivateKey p256FromPublicKey(ByteView xy);
+Key p256FromPublicKey(ByteView xy);
 // The 32-byte shared secret of ECDH between `mine` and `peer`.
 SecretBytes p256SharedSecret(EVP_PKEY* mine, EVP_PKEY* peer);
 

@@ -103,7 +103,7 @@ SecureChannel QuickShareHandshake::finish(
     const auto point = peerPoint(peerKeyMessage);
     if (!point)
         throw Ukey2::Refused(Ukey2::Alert::badPublicKey);
-    const crypto::PrivateKey peer = crypto::p256FromPublicKey(*point);
+    const crypto::Key peer = crypto::p256FromPublicKey(*point);
     if (!peer)
         throw Ukey2::Refused(Ukey2::Alert::badPublicKey);
     try {

@@ -32,7 +32,7 @@ public:
     static std::string code(ByteView authString);
 
 private:
-    crypto::PrivateKey m_privateKey;
+    crypto::Key m_privateKey;
 };
 
 } // namespace tessaly

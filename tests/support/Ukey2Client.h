@@ -48,7 +48,7 @@ public:
     SecureChannel finish(ByteView sentClientInit, ByteView serverInit) const;
 
 private:
-    crypto::PrivateKey m_key;
+    crypto::Key m_key;
     Bytes m_point;
     std::optional<Bytes> m_keyMessage;
 };
