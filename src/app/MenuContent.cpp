@@ -25,12 +25,27 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
     , m_menu(new QMenu)
 {
     m_status = addText();
+    m_mirroringLine = addText();
+    m_pocketLines = addText();
+    setText(m_pocketLines,
+        QStringLiteral("🌙 Pocket mode: the phone’s screen is off. Don’t press its power button.\n"
+                       "     Stopping the mirror locks the phone."));
     m_wirelessWarning = addText();
     setText(
         m_wirelessWarning, QStringLiteral("⚠️ Wireless debugging is ON – only use on your home Wi-Fi"));
     m_hotspotData = addText();
     setText(m_hotspotData, text(ConnectionQuality::hotspotDataLine));
+    m_quality = addText();
+    m_qualityChecking = addText();
+    setText(m_qualityChecking, text(ConnectionQuality::checkingLine));
     m_busy = addText();
+    m_menu->addSeparator();
+
+    m_mirror = m_menu->addAction(QStringLiteral("Mirror Phone"));
+    m_mirror->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    connect(m_mirror, &QAction::triggered, this, [this] { m_state.mirror(); });
+    m_stopMirroring = m_menu->addAction(QStringLiteral("Stop Mirroring"));
+    connect(m_stopMirroring, &QAction::triggered, this, [this] { m_state.stopMirroring(); });
     m_menu->addSeparator();
 
     m_goWireless = m_menu->addAction(QStringLiteral("Go Wireless (home Wi-Fi)"));
@@ -84,8 +99,12 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
     m_launchAtLogin = addToggle(QStringLiteral("Launch at login"), &AppState::setLaunchAtLogin);
     m_menu->addSeparator();
 
+    connect(m_menu->addAction(QStringLiteral("Getting Started…")), &QAction::triggered, this,
+        &MenuContent::setupGuideRequested);
     m_lastErrorDetails = m_menu->addAction(QStringLiteral("Show details of last error…"));
     connect(m_lastErrorDetails, &QAction::triggered, this, [this] { m_state.showLastErrorDetails(); });
+    connect(m_menu->addAction(QStringLiteral("Show scrcpy output…")), &QAction::triggered, this,
+        [this] { m_state.showScrcpyOutput(); });
     m_menu->addSeparator();
 
     m_quit = m_menu->addAction(QStringLiteral("Quit Tessaly"));
@@ -134,14 +153,33 @@ QAction* MenuContent::addToggle(const QString& title, void (AppState::*setter)(b
 void MenuContent::update()
 {
     setText(m_status, QString::fromStdString(m_state.statusText()));
+    const auto mirroring = m_state.mirroringLine();
+    m_mirroringLine->setVisible(mirroring.has_value());
+    setText(m_mirroringLine, mirroring ? QString::fromStdString(*mirroring) : QString());
+    m_pocketLines->setVisible(m_state.mirroringInPocketMode());
+
+    const auto& quality = m_state.quality();
+    m_quality->setVisible(quality.has_value());
+    if (quality) {
+        QString lines = text(quality->summaryLine());
+        if (const auto band = quality->bandLine())
+            lines += QLatin1Char('\n') + text(*band);
+        if (quality->showsTip())
+            lines += QLatin1Char('\n') + text(ConnectionQuality::tipLine);
+        setText(m_quality, lines);
+    }
+    m_qualityChecking->setVisible(!quality && m_state.isCheckingQuality());
     m_wirelessWarning->setVisible(m_state.wirelessActive());
     m_hotspotData->setVisible(m_state.isOnHotspot());
     const auto& busy = m_state.busyMessage();
     m_busy->setVisible(busy.has_value());
-    setText(m_busy, busy ? QStringLiteral("⏳ ") + QString::fromStdString(*busy) : QString());
+    m_mirror->setText(m_state.isMirroring() ? QStringLiteral("Mirroring…") : QStringLiteral("Mirror Phone"));
+    m_mirror->setEnabled(!m_state.isMirroring() && !busy && m_state.toolsFound());
+    m_stopMirroring->setEnabled(m_state.isMirroring());
     m_goWireless->setEnabled(m_state.hasUSBDevice() && !busy);
     m_connectHotspot->setEnabled(!busy);
     m_disconnectWireless->setEnabled(m_state.wirelessActive() && !busy);
+    setText(m_busy, busy ? QStringLiteral("⏳ ") + QString::fromStdString(*busy) : QString());
 
     for (QAction* item : m_presets->actions())
         item->setChecked(item->data().toInt() == static_cast<int>(m_state.preset()));

@@ -37,13 +37,19 @@ private:
     QMenu* m_menu;
 
     QAction* m_status = nullptr;
-    QAction* m_wirelessWarning = nullptr;
-    QAction* m_hotspotData = nullptr;
-    QAction* m_busy = nullptr;
+    QAction* m_mirroringLine = nullptr;
+    QAction* m_pocketLines = nullptr;
+    QAction* m_quality = nullptr;
+    QAction* m_qualityChecking = nullptr;
+    QAction* m_mirror = nullptr;
+    QAction* m_stopMirroring = nullptr;
     QAction* m_goWireless = nullptr;
     QMenu* m_hotspotMenu = nullptr;
     QAction* m_connectHotspot = nullptr;
     QAction* m_disconnectWireless = nullptr;
+    QAction* m_wirelessWarning = nullptr;
+    QAction* m_hotspotData = nullptr;
+    QAction* m_busy = nullptr;
     QActionGroup* m_presets = nullptr;
     QAction* m_pocketMode = nullptr;
     QAction* m_stayAwake = nullptr;
