@@ -33,6 +33,21 @@ namespace tessaly {
 // operation. It lives on the GUI thread; its operations are coroutines started there.
 class AppState : public QObject {
     Q_OBJECT
+    // The published fields that have a plain Qt type; the optional ones are read through
+    // their getters and announced by the same signals.
+    Q_PROPERTY(bool isMirroring READ isMirroring NOTIFY mirroringChanged)
+    Q_PROPERTY(bool mirroringInPocketMode READ mirroringInPocketMode NOTIFY mirroringChanged)
+    Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
+    Q_PROPERTY(bool isCheckingQuality READ isCheckingQuality NOTIFY qualityChanged)
+    Q_PROPERTY(bool pocketMode READ pocketMode WRITE setPocketMode NOTIFY settingsChanged)
+    Q_PROPERTY(bool stayAwake READ stayAwake WRITE setStayAwake NOTIFY settingsChanged)
+    Q_PROPERTY(bool realKeyboard READ realKeyboard WRITE setRealKeyboard NOTIFY settingsChanged)
+    Q_PROPERTY(bool audio READ audio WRITE setAudio NOTIFY settingsChanged)
+    Q_PROPERTY(bool showFPS READ showFPS WRITE setShowFPS NOTIFY settingsChanged)
+    Q_PROPERTY(bool autoDisableWirelessOnQuit READ autoDisableWirelessOnQuit WRITE setAutoDisableWirelessOnQuit
+            NOTIFY settingsChanged)
+    Q_PROPERTY(bool quickShareOn READ quickShareOn WRITE setQuickShareOn NOTIFY settingsChanged)
+    Q_PROPERTY(QString statusText READ statusTextProperty NOTIFY changed)
 
 public:
     // What the controller is handed: the located tools and the system's services.
@@ -114,6 +129,7 @@ public:
     bool isHotspot(const Device& device) const;
     bool isOnHotspot() const;
     std::string statusText() const;
+    QString statusTextProperty() const { return QString::fromStdString(statusText()); }
     std::optional<std::string> mirroringLine() const;
     static std::optional<Device> pickDevice(const std::vector<Device>& devices);
 
