@@ -9,11 +9,8 @@ TEST(ScrcpyOutputTest, FrameRateLines)
     const std::vector<std::pair<std::string, std::optional<FPSReading>>> cases {
         { "INFO: 60 fps", FPSReading { 60, 0 } },
         { "INFO: 58 fps (+3 frames skipped)", FPSReading { 58, 3 } },
-        { "INFO: 12 fps (+0 frames skipped)", FPSReading { 12, 0 } },
         { "INFO: 30 fps (+x frames skipped)", FPSReading { 30, 0 } },
-        { "INFO: 30 fps (+ frames skipped)", FPSReading { 30, 0 } },
         { "INFO: 30 fps (+-4 frames skipped)", FPSReading { 30, 0 } },
-        { "INFO: 30 fps (+4 frames)", FPSReading { 30, 0 } },
         { "(+2 frames skipped) then 45 fps", FPSReading { 45, 2 } },
         { "\r\x1b[KINFO: 24 fps\r", FPSReading { 24, 0 } },
         { "INFO: x fps", std::nullopt },
@@ -21,8 +18,6 @@ TEST(ScrcpyOutputTest, FrameRateLines)
         { "INFO: 60 FPS", std::nullopt },
         { " fps", std::nullopt },
         { "INFO: 99999999999 fps", std::nullopt },
-        { "INFO: Renderer: opengl", std::nullopt },
-        { "", std::nullopt },
     };
     for (const auto& [line, expected] : cases)
         EXPECT_EQ(ScrcpyOutput::fps(line), expected) << line;
@@ -50,8 +45,6 @@ TEST(ScrcpyOutputTest, HardwareH264Encoder)
           "--video-codec=h264 --video-encoder= (hw)\n"
           "--video-codec=h264 --video-encoder=c2.good.avc\t(hw)\r\n",
             "c2.good.avc" },
-        { "--video-codec=h264 (hw) --video-encoder=c2.last", "c2.last" },
-        { "", std::nullopt },
     };
     for (const auto& [output, expected] : cases)
         EXPECT_EQ(ScrcpyOutput::hardwareH264Encoder(output), expected) << output;
@@ -59,23 +52,11 @@ TEST(ScrcpyOutputTest, HardwareH264Encoder)
 
 TEST(ScrcpyOutputTest, EncoderErrors)
 {
-    for (const std::string output : {
-             "ERROR: Could not create video encoder",
-             "ERROR: Could not create default video encoder for h264",
+    for (const std::string output : { "ERROR: Could not create video encoder",
              "ERROR: Capture/encoding error: java.lang.IllegalStateException",
              "android.media.MediaCodec$CodecException: Error 0xfffffff4",
-             "java.lang.IllegalArgumentException",
-             "Exception in thread \"main\" java.lang.IllegalStateException",
-             "CodecException",
-         }) {
+             "java.lang.IllegalArgumentException" })
         EXPECT_TRUE(ScrcpyOutput::looksLikeEncoderError(output)) << output;
-    }
-    for (const std::string output : {
-             "using mediacodec",
-             "ERROR: Could not find any ADB device",
-             "WARN: Device disconnected",
-             "",
-         }) {
+    for (const std::string output : { "using mediacodec", "ERROR: Could not find any ADB device", "" })
         EXPECT_FALSE(ScrcpyOutput::looksLikeEncoderError(output)) << output;
-    }
 }

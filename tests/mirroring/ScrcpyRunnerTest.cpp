@@ -16,8 +16,7 @@ namespace tessaly {
 namespace {
 
 using test::StandInTool;
-using Answer = StandInTool::Answer;
-using Chunk = StandInTool::Chunk;
+using Lines = std::vector<std::string>;
 
 struct Exit {
     std::int32_t status = 0;
@@ -28,7 +27,7 @@ struct Exit {
 // Collects what one runner reports: lines on the reader thread, exits on the GUI thread.
 struct Recorder {
     std::mutex lock;
-    std::vector<std::string> lines;
+    Lines lines;
     bool linesOnReaderThread = true;
     std::vector<Exit> exits;
     bool exitsOnGuiThread = true;
@@ -38,10 +37,10 @@ struct Recorder {
         return [this](const std::string& line) {
             char name[16] = {};
             pthread_getname_np(pthread_self(), name, sizeof name);
-            const bool onReader = std::string_view(name) == "tessaly.scrcpy-"; // the kernel keeps 15 bytes
             std::lock_guard guard(lock);
             lines.push_back(line);
-            linesOnReaderThread = linesOnReaderThread && onReader;
+            linesOnReaderThread
+                = linesOnReaderThread && std::string_view(name) == "tessaly.scrcpy-"; // 15 bytes
         };
     }
     ScrcpyRunner::ExitHandler onExit()
@@ -51,30 +50,23 @@ struct Recorder {
             exits.push_back({ status, output, stopped });
         };
     }
-    std::vector<std::string> linesSoFar()
-    {
-        std::lock_guard guard(lock);
-        return lines;
-    }
     bool waitForExits(std::size_t count, int milliseconds = 5000)
     {
         return QTest::qWaitFor([&] { return exits.size() >= count; }, milliseconds);
     }
-    bool waitForLine(const std::string& line, int milliseconds = 5000)
+    bool waitForLine(const std::string& line)
     {
-        return QTest::qWaitFor(
-            [&] {
-                const auto seen = linesSoFar();
-                return std::find(seen.begin(), seen.end(), line) != seen.end();
-            },
-            milliseconds);
+        return QTest::qWaitFor([&] {
+            std::lock_guard guard(lock);
+            return std::find(lines.begin(), lines.end(), line) != lines.end();
+        });
     }
 };
 
 const Environment kEnvironment { { "PATH", "/usr/bin:/bin" } };
 
 std::error_code start(ScrcpyRunner& runner, const StandInTool& tool, Recorder& recorder,
-    const std::vector<std::string>& arguments = {}, const Environment& environment = kEnvironment)
+    const Lines& arguments = {}, const Environment& environment = kEnvironment)
 {
     return runner.start(tool.path(), arguments, environment, recorder.onLine(), recorder.onExit());
 }
@@ -82,16 +74,14 @@ std::error_code start(ScrcpyRunner& runner, const StandInTool& tool, Recorder& r
 TEST(ScrcpyRunnerTest, SplitsLinesAcrossChunksAndKeepsTheUnfinishedTail)
 {
     StandInTool scrcpy("scrcpy");
-    Answer answer { .exitCode = 3 };
-    answer.chunks = {
-        { .text = "INFO: first\r\n" },
-        { .text = "\rsecond\n", .toStderr = true, .delayBefore = 0.05 },
-        { .text = "third\n\nfifth\n", .delayBefore = 0.05 },
-        { .text = "sixth is ", .delayBefore = 0.05 },
-        { .text = "split\nbad \xff byte\n", .delayBefore = 0.1 },
-        { .text = "last line without feed", .delayBefore = 0.05 },
-    };
-    scrcpy.on({ "--print-fps" }, answer);
+    scrcpy.on({ "--print-fps" },
+        { .exitCode = 3,
+            .chunks = { { .text = "INFO: first\r\n" },
+                { .text = "\rsecond\n", .toStderr = true, .delayBefore = 0.05 },
+                { .text = "third\n\nfifth\n", .delayBefore = 0.05 },
+                { .text = "sixth is ", .delayBefore = 0.05 },
+                { .text = "split\nbad \xff byte\n", .delayBefore = 0.1 },
+                { .text = "last line without feed", .delayBefore = 0.05 } } });
     ScrcpyRunner runner;
     Recorder recorder;
 
@@ -99,18 +89,16 @@ TEST(ScrcpyRunnerTest, SplitsLinesAcrossChunksAndKeepsTheUnfinishedTail)
     ASSERT_TRUE(recorder.waitForExits(1));
 
     EXPECT_EQ(recorder.lines,
-        (std::vector<std::string> {
-            "INFO: first", "second", "third", "", "fifth", "sixth is split", "bad \xEF\xBF\xBD byte" }));
+        (Lines { "INFO: first", "second", "third", "", "fifth", "sixth is split", "bad \xEF\xBF\xBD byte" }));
     EXPECT_TRUE(recorder.linesOnReaderThread);
     EXPECT_TRUE(recorder.exitsOnGuiThread);
     EXPECT_EQ(recorder.exits[0].status, 3);
     EXPECT_FALSE(recorder.exits[0].stoppedByUser);
     EXPECT_EQ(recorder.exits[0].output,
-        "INFO: first\r\n\rsecond\nthird\n\nfifth\nsixth is split\nbad \xEF\xBF\xBD "
-        "byte\nlast line without feed");
+        "INFO: first\r\n\rsecond\nthird\n\nfifth\nsixth is split\nbad \xEF\xBF\xBD byte\nlast line without "
+        "feed");
     EXPECT_EQ(runner.output(), recorder.exits[0].output);
     EXPECT_FALSE(runner.isRunning());
-    EXPECT_EQ(scrcpy.calls(), (std::vector<std::vector<std::string>> { { "--print-fps" } }));
     QTest::qWait(100);
     EXPECT_EQ(recorder.exits.size(), 1u);
 }
@@ -118,22 +106,17 @@ TEST(ScrcpyRunnerTest, SplitsLinesAcrossChunksAndKeepsTheUnfinishedTail)
 TEST(ScrcpyRunnerTest, LongOutputKeepsTheLast64KiB)
 {
     StandInTool scrcpy("scrcpy");
-    Answer answer;
-    answer.chunks = {
-        { .text = std::string(63, 'x') + "\n", .repeat = 2048 }, // 128 KiB of lines
-        { .text = std::string(4096, 'y'), .repeat = 64 }, // 256 KiB without a line feed
-        { .text = "\nEND\n" },
-    };
-    scrcpy.otherwise(answer);
+    scrcpy.otherwise({ .chunks = {
+                           { .text = std::string(63, 'x') + "\n", .repeat = 2048 }, // 128 KiB of lines
+                           { .text = std::string(4096, 'y'), .repeat = 64 }, // 256 KiB without a line feed
+                           { .text = "\nEND\n" },
+                       } });
     ScrcpyRunner runner;
     Recorder recorder;
 
     ASSERT_FALSE(start(runner, scrcpy, recorder));
     ASSERT_TRUE(recorder.waitForExits(1));
-
-    const std::string& output = recorder.exits[0].output;
-    EXPECT_EQ(output.size(), 65536u);
-    EXPECT_TRUE(output == std::string(65536 - 5, 'y') + "\nEND\n");
+    EXPECT_TRUE(recorder.exits[0].output == std::string(65536 - 5, 'y') + "\nEND\n");
     ASSERT_EQ(recorder.lines.size(), 2050u);
     EXPECT_EQ(recorder.lines[2047], std::string(63, 'x'));
     // The endless line reaches the handler cut to its bounded tail.
@@ -144,13 +127,14 @@ TEST(ScrcpyRunnerTest, LongOutputKeepsTheLast64KiB)
 TEST(ScrcpyRunnerTest, GrandchildHoldingTheTerminalDoesNotKeepTheRunAlive)
 {
     StandInTool scrcpy("scrcpy");
-    scrcpy.otherwise({ .out = "started server\n", .backgroundChildSeconds = 10 });
+    scrcpy.otherwise({ .out = "started server\n", .backgroundChildSeconds = 10, .printEnvironment = true });
     ScrcpyRunner runner;
     Recorder recorder;
 
-    ASSERT_FALSE(start(runner, scrcpy, recorder));
+    ASSERT_FALSE(start(runner, scrcpy, recorder, {}, { { "PATH", "/usr/bin" }, { "ADB", "/usr/bin/adb" } }));
     ASSERT_TRUE(recorder.waitForExits(1, 3000));
-    EXPECT_EQ(recorder.lines, std::vector<std::string> { "started server" });
+    // The tool gets exactly the given environment.
+    EXPECT_EQ(recorder.lines, (Lines { "started server", "ADB=/usr/bin/adb", "PATH=/usr/bin" }));
     EXPECT_EQ(recorder.exits[0].status, 0);
 }
 
@@ -173,13 +157,12 @@ TEST(ScrcpyRunnerTest, StartWhileRunningLeavesTheRunAlone)
     EXPECT_TRUE(first.exits[0].stoppedByUser);
     QTest::qWait(100);
     EXPECT_TRUE(second.exits.empty());
-    EXPECT_EQ(scrcpy.calls(), (std::vector<std::vector<std::string>> { { "one" } }));
+    EXPECT_EQ(scrcpy.calls(), (std::vector<Lines> { { "one" } }));
 }
 
 TEST(ScrcpyRunnerTest, StopWhileIdleChangesNothing)
 {
     StandInTool scrcpy("scrcpy");
-    scrcpy.otherwise({ .out = "bye\n" });
     ScrcpyRunner runner;
     Recorder recorder;
     runner.stop();
@@ -195,7 +178,7 @@ TEST(ScrcpyRunnerTest, StopWhileIdleChangesNothing)
 TEST(ScrcpyRunnerTest, ToolIgnoringSigintIsKilledAfterStop)
 {
     StandInTool scrcpy("scrcpy");
-    scrcpy.otherwise({ .delay = 30, .chunks = { { .text = "ready\n" } }, .ignoreSigint = true });
+    scrcpy.otherwise({ .out = "ready\n", .delay = 30, .ignoreSigint = true });
     ScrcpyRunner runner({ .killAfterStop = 0.5 });
     Recorder recorder;
 
@@ -212,8 +195,8 @@ TEST(ScrcpyRunnerTest, ToolIgnoringSigintIsKilledAfterStop)
 TEST(ScrcpyRunnerTest, StopAndWaitReturnsOnceTheToolHasEnded)
 {
     StandInTool scrcpy("scrcpy");
-    scrcpy.on({ "stubborn" }, { .delay = 30, .chunks = { { .text = "ready\n" } }, .ignoreSigint = true });
-    scrcpy.on({ "polite" }, { .delay = 30, .chunks = { { .text = "ready\n" } } });
+    scrcpy.on({ "stubborn" }, { .out = "ready\n", .delay = 30, .ignoreSigint = true });
+    scrcpy.on({ "polite" }, { .out = "ready\n", .delay = 30 });
     ScrcpyRunner runner({ .graceBeforeKill = 0.3 });
 
     for (const auto& [argument, status] :
@@ -247,18 +230,6 @@ TEST(ScrcpyRunnerTest, LaunchFailureReportsAnErrorAndNoExit)
     EXPECT_TRUE(failed.exits.empty());
 }
 
-TEST(ScrcpyRunnerTest, ToolGetsExactlyTheGivenEnvironment)
-{
-    StandInTool scrcpy("scrcpy");
-    scrcpy.otherwise({ .printEnvironment = true });
-    ScrcpyRunner runner;
-    Recorder recorder;
-
-    ASSERT_FALSE(start(runner, scrcpy, recorder, {}, { { "PATH", "/usr/bin" }, { "ADB", "/usr/bin/adb" } }));
-    ASSERT_TRUE(recorder.waitForExits(1));
-    EXPECT_EQ(recorder.lines, (std::vector<std::string> { "ADB=/usr/bin/adb", "PATH=/usr/bin" }));
-}
-
 TEST(ScrcpyRunnerTest, ExitHandlerMayStartTheNextRun)
 {
     StandInTool scrcpy("scrcpy");
@@ -266,7 +237,7 @@ TEST(ScrcpyRunnerTest, ExitHandlerMayStartTheNextRun)
     scrcpy.on({ "safe" }, { .out = "ok\n" });
     ScrcpyRunner runner;
     Recorder retry;
-    std::vector<std::string> outputs;
+    Lines outputs;
     const auto onExit = [&](std::int32_t, const std::string& output, bool) {
         outputs.push_back(output);
         if (outputs.size() == 1) {
@@ -276,22 +247,20 @@ TEST(ScrcpyRunnerTest, ExitHandlerMayStartTheNextRun)
 
     ASSERT_FALSE(runner.start(scrcpy.path(), { "tuned" }, kEnvironment, {}, onExit));
     ASSERT_TRUE(retry.waitForExits(1));
-    EXPECT_EQ(outputs, std::vector<std::string> { "encoder refused\n" });
+    EXPECT_EQ(outputs, Lines { "encoder refused\n" });
     EXPECT_EQ(retry.exits[0].output, "ok\n");
-    EXPECT_FALSE(runner.isRunning());
 }
 
 TEST(ScrcpyRunnerTest, NoExitReportOnceTheRunnerIsGone)
 {
     StandInTool scrcpy("scrcpy");
-    scrcpy.on({ "quick" }, { .out = "done\n" });
     scrcpy.on({ "long" }, { .out = "ready\n", .delay = 30 });
     Recorder quick, running;
     {
         ScrcpyRunner runner;
         ASSERT_FALSE(start(runner, scrcpy, quick, { "quick" }));
         // The report is posted, but this thread takes no events before the runner goes.
-        for (int i = 0; i < 500 && (quick.linesSoFar().empty() || runner.isRunning()); ++i)
+        for (int i = 0; i < 500 && runner.isRunning(); ++i)
             QThread::msleep(10);
         ASSERT_FALSE(runner.isRunning());
         QThread::msleep(100);

@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -18,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using ToolLocator::Places;
 
-// A throw-away file-system tree: <tmp>/root (the system), <tmp>/home/ana and <tmp>/prefix.
+// A throw-away tree: <tmp>/root (the system), <tmp>/home/ana and <tmp>/prefix (the installation).
 class Tree {
 public:
     Tree()
@@ -27,9 +26,8 @@ public:
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("no temporary folder");
         m_top = fs::canonical(pattern).string();
-        fs::create_directories(root());
-        fs::create_directories(home());
-        fs::create_directories(prefix());
+        for (const std::string& folder : { root(), home(), prefix() })
+            fs::create_directories(folder);
     }
     ~Tree()
     {
@@ -42,10 +40,10 @@ public:
     std::string root() const { return m_top + "/root"; }
     std::string home() const { return m_top + "/home/ana"; }
     std::string prefix() const { return m_top + "/prefix"; }
+    Places places() const { return { root(), home(), prefix(), ::getuid() }; }
 
-    // `path` is absolute inside the tree's system root unless it already names a place in the tree.
+    // A path inside the system root unless it already names a place in the tree.
     std::string at(const std::string& path) const { return path.starts_with(m_top) ? path : root() + path; }
-
     std::string file(const std::string& path, mode_t mode = 0755) const
     {
         const std::string full = at(path);
@@ -56,20 +54,16 @@ public:
     }
     std::string folder(const std::string& path, mode_t mode = 0755) const
     {
-        const std::string full = at(path);
-        fs::create_directories(full);
-        ::chmod(full.c_str(), mode);
-        return full;
+        fs::create_directories(at(path));
+        ::chmod(at(path).c_str(), mode);
+        return at(path);
     }
     std::string link(const std::string& path, const std::string& target) const
     {
-        const std::string full = at(path);
-        fs::create_directories(fs::path(full).parent_path());
-        fs::create_symlink(target, full);
-        return full;
+        fs::create_directories(fs::path(at(path)).parent_path());
+        fs::create_symlink(target, at(path));
+        return at(path);
     }
-
-    Places places() const { return { root(), home(), prefix(), ::getuid() }; }
 
 private:
     std::string m_top;
@@ -80,50 +74,32 @@ TEST(ToolLocatorTest, VerifiedExecutableChecksTheRealFile)
     Tree tree;
     const std::vector<std::string> usrBin = { tree.at("/usr/bin/") };
     const std::string real = tree.file("/usr/lib/android-sdk/platform-tools/adb");
-    struct Case {
-        std::string name;
-        std::string path;
-        std::vector<std::string> prefixes;
-        std::optional<std::string> result;
-    };
-    const std::vector<Case> cases = {
-        { "plain tool", tree.file("/usr/bin/a", 0755), usrBin, tree.at("/usr/bin/a") },
-        { "0775 passes", tree.file("/usr/bin/b", 0775), usrBin, tree.at("/usr/bin/b") },
-        { "0777 is writable by others", tree.file("/usr/bin/c", 0777), usrBin, std::nullopt },
-        { "0757 is writable by others", tree.file("/usr/bin/d", 0757), usrBin, std::nullopt },
-        { "not executable", tree.file("/usr/bin/e", 0644), usrBin, std::nullopt },
-        { "a directory", tree.folder("/usr/bin/f"), usrBin, std::nullopt },
-        { "missing", tree.at("/usr/bin/g"), usrBin, std::nullopt },
-        { "outside the prefixes", tree.file("/opt/h"), usrBin, std::nullopt },
-        { "no prefixes", tree.at("/usr/bin/a"), {}, std::nullopt },
-        { "a prefix is a folder, not a name start", tree.file("/usr/binx/i"), { tree.at("/usr/bin") },
-            std::nullopt },
-        { "link into an allowed folder", tree.link("/usr/bin/adb", "../lib/android-sdk/platform-tools/adb"),
-            { tree.at("/usr/bin/"), tree.at("/usr/lib/") }, real },
-        { "link resolved before the check", tree.at("/usr/bin/adb"), usrBin, std::nullopt },
-        { "link leading outside", tree.link("/usr/bin/j", tree.file(tree.home() + "/bin/adb")), usrBin,
-            std::nullopt },
-        { "link to a link", tree.link("/usr/bin/k", tree.at("/usr/bin/adb")), { tree.at("/usr/") }, real },
-        { "dangling link", tree.link("/usr/bin/l", tree.at("/usr/bin/none")), usrBin, std::nullopt },
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ToolLocator::verifiedExecutable(c.path, c.prefixes), c.result) << c.name;
+    const std::vector<
+        std::tuple<std::string, std::string, std::vector<std::string>, std::optional<std::string>>>
+        cases = {
+            { "0755", tree.file("/usr/bin/a", 0755), usrBin, tree.at("/usr/bin/a") },
+            { "0775", tree.file("/usr/bin/b", 0775), usrBin, tree.at("/usr/bin/b") },
+            { "0777 is writable by others", tree.file("/usr/bin/c", 0777), usrBin, std::nullopt },
+            { "not executable", tree.file("/usr/bin/e", 0644), usrBin, std::nullopt },
+            { "a directory", tree.folder("/usr/bin/f"), usrBin, std::nullopt },
+            { "missing", tree.at("/usr/bin/g"), usrBin, std::nullopt },
+            { "outside the prefixes", tree.file("/opt/h"), usrBin, std::nullopt },
+            { "a prefix is a folder", tree.file("/usr/binx/i"), { tree.at("/usr/bin") }, std::nullopt },
+            { "link into an allowed folder",
+                tree.link("/usr/bin/adb", "../lib/android-sdk/platform-tools/adb"),
+                { tree.at("/usr/bin/"), tree.at("/usr/lib/") }, real },
+            { "link leading outside", tree.link("/usr/bin/j", tree.file(tree.home() + "/bin/adb")), usrBin,
+                std::nullopt },
+            { "dangling link", tree.link("/usr/bin/l", tree.at("/usr/bin/none")), usrBin, std::nullopt },
+        };
+    for (const auto& [name, path, prefixes, result] : cases)
+        EXPECT_EQ(ToolLocator::verifiedExecutable(path, prefixes), result) << name;
 }
 
-TEST(ToolLocatorTest, FindsDebiansAdbThroughItsLink)
-{
-    Tree tree;
-    const std::string real = tree.file("/usr/lib/android-sdk/platform-tools/adb");
-    tree.link("/usr/bin/adb", "../lib/android-sdk/platform-tools/adb");
-    tree.file("/usr/local/bin/adb");
-    EXPECT_EQ(ToolLocator::findADB(tree.places()), real);
-}
-
-TEST(ToolLocatorTest, RejectedAdbCandidatesFallThroughInOrder)
+TEST(ToolLocatorTest, AdbCandidatesInOrderRejectedOnesFallThrough)
 {
     Tree tree;
     EXPECT_EQ(ToolLocator::findADB(tree.places()), std::nullopt);
-
     const std::string sdk = tree.file(tree.home() + "/Android/Sdk/platform-tools/adb");
     EXPECT_EQ(ToolLocator::findADB(tree.places()), sdk);
     Places noHome = tree.places();
@@ -132,59 +108,44 @@ TEST(ToolLocatorTest, RejectedAdbCandidatesFallThroughInOrder)
 
     const std::string local = tree.file("/usr/local/bin/adb", 0775);
     EXPECT_EQ(ToolLocator::findADB(tree.places()), local);
-
     // A link out of the allowed folders, into the user's own files.
     tree.link("/usr/bin/adb", tree.file(tree.home() + "/Downloads/adb"));
     EXPECT_EQ(ToolLocator::findADB(tree.places()), local);
-
     ::chmod(local.c_str(), 0777);
     EXPECT_EQ(ToolLocator::findADB(tree.places()), sdk);
-}
 
-TEST(ToolLocatorTest, DirectoryNamedLikeTheToolIsSkipped)
-{
-    Tree tree;
-    tree.folder("/usr/bin/scrcpy");
-    const std::string local = tree.file("/usr/local/bin/scrcpy");
-    EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), local);
+    // Debian's adb: a link into the Android SDK folder, resolved.
+    fs::remove(tree.at("/usr/bin/adb"));
+    tree.link("/usr/bin/adb", "../lib/android-sdk/platform-tools/adb");
+    const std::string debian = tree.file("/usr/lib/android-sdk/platform-tools/adb");
+    EXPECT_EQ(ToolLocator::findADB(tree.places()), debian);
 }
 
 TEST(ToolLocatorTest, ScrcpyFromTheNewestCompleteHomebrewVersion)
 {
     Tree tree;
     const std::string cellar = "/home/linuxbrew/.linuxbrew/Cellar/scrcpy/";
-    tree.file(cellar + "2.4/bin/scrcpy");
+    const std::string oldest = tree.file(cellar + "2.4/bin/scrcpy");
     const std::string older = tree.file(cellar + "2.10/bin/scrcpy");
     tree.folder(cellar + "3.1/bin"); // being installed: no executable yet
     EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), older);
 
-    const std::string linked
-        = tree.link("/home/linuxbrew/.linuxbrew/bin/scrcpy", "../Cellar/scrcpy/2.4/bin/scrcpy");
-    EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), tree.at(cellar + "2.4/bin/scrcpy"));
+    tree.link("/home/linuxbrew/.linuxbrew/bin/scrcpy", "../Cellar/scrcpy/2.4/bin/scrcpy");
+    EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), oldest);
 
-    const std::string system = tree.file("/usr/bin/scrcpy");
-    EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), system);
-    (void)linked;
+    tree.folder("/usr/bin/scrcpy"); // a directory named like the tool is passed over
+    const std::string local = tree.file("/usr/local/bin/scrcpy");
+    EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), local);
 }
 
 TEST(ToolLocatorTest, VersionsCompareNumerically)
 {
-    struct Case {
-        std::string lower, higher;
-    };
-    const std::vector<Case> cases = {
-        { "35.0.9", "35.0.10" },
-        { "34.0.5", "35.0.1" },
-        { "2.4", "2.10" },
-        { "2.4", "2.4.1" },
-        { "3.1", "3.1_1" },
-        { "09", "10" },
-        { "a", "b" },
-        { "", "1" },
-    };
-    for (const Case& c : cases) {
-        EXPECT_TRUE(ToolLocator::versionLess(c.lower, c.higher)) << c.lower << " < " << c.higher;
-        EXPECT_FALSE(ToolLocator::versionLess(c.higher, c.lower)) << c.higher << " > " << c.lower;
+    const std::vector<std::pair<std::string, std::string>> lowerHigher
+        = { { "35.0.9", "35.0.10" }, { "34.0.5", "35.0.1" }, { "2.4", "2.4.1" }, { "3.1", "3.1_1" },
+              { "09", "10" }, { "a", "b" }, { "", "1" } };
+    for (const auto& [lower, higher] : lowerHigher) {
+        EXPECT_TRUE(ToolLocator::versionLess(lower, higher)) << lower << " < " << higher;
+        EXPECT_FALSE(ToolLocator::versionLess(higher, lower)) << higher << " > " << lower;
     }
     EXPECT_FALSE(ToolLocator::versionLess("2.4", "2.4"));
 }
@@ -192,12 +153,12 @@ TEST(ToolLocatorTest, VersionsCompareNumerically)
 // <prefix>/libexec/tessaly with adb and scrcpy, <prefix>/share/tessaly/engine with the server.
 struct BuiltIn {
     explicit BuiltIn(const Tree& tree)
+        : helpers(tree.folder(tree.prefix() + "/libexec/tessaly"))
+        , adb(tree.file(helpers + "/adb"))
+        , scrcpy(tree.file(helpers + "/scrcpy"))
+        , engine(tree.folder(tree.prefix() + "/share/tessaly/engine"))
+        , server(tree.file(engine + "/scrcpy-server", 0644))
     {
-        helpers = tree.folder(tree.prefix() + "/libexec/tessaly");
-        adb = tree.file(helpers + "/adb");
-        scrcpy = tree.file(helpers + "/scrcpy");
-        engine = tree.folder(tree.prefix() + "/share/tessaly/engine");
-        server = tree.file(engine + "/scrcpy-server", 0644);
     }
     std::string helpers, adb, scrcpy, engine, server;
 };
@@ -211,9 +172,6 @@ TEST(ToolLocatorTest, BuiltInToolsComeFirstWhenLockedDown)
 
     const auto tools = ToolLocator::BuiltInTools::at(tree.places());
     EXPECT_TRUE(tools.usable);
-    EXPECT_EQ(tools.helpers, own.helpers);
-    EXPECT_EQ(tools.engineFiles, own.engine);
-    EXPECT_EQ(tools.tool("adb"), own.adb);
     EXPECT_EQ(tools.tool("../tessaly/adb"), std::nullopt);
     EXPECT_EQ(ToolLocator::findADB(tree.places()), own.adb);
     EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), own.scrcpy);
@@ -224,35 +182,26 @@ TEST(ToolLocatorTest, BuiltInToolsComeFirstWhenLockedDown)
 
 TEST(ToolLocatorTest, BuiltInToolsIgnoredUnlessOwnedAndNotWritable)
 {
-    struct Case {
-        std::string name;
-        std::function<bool(const BuiltIn&)> spoil; // false: cannot be arranged here
-    };
-    const std::vector<Case> cases = {
+    // Each returns false when it cannot be arranged here (changing owners needs root).
+    const std::vector<std::pair<std::string, std::function<bool(const BuiltIn&)>>> spoilers = {
         { "group-writable folder",
             [](const BuiltIn& own) { return ::chmod(own.helpers.c_str(), 0775) == 0; } },
         { "world-writable file", [](const BuiltIn& own) { return ::chmod(own.scrcpy.c_str(), 0757) == 0; } },
         { "group-writable file", [](const BuiltIn& own) { return ::chmod(own.adb.c_str(), 0775) == 0; } },
         { "no helpers folder", [](const BuiltIn& own) { return fs::remove_all(own.helpers) > 0; } },
-        { "a file of another owner",
-            [](const BuiltIn& own) {
-                // Changing owners needs root.
-                return ::chown(own.adb.c_str(), ::getuid() + 1000, static_cast<gid_t>(-1)) == 0;
-            } },
+        { "another owner",
+            [](const BuiltIn& own) { return ::chown(own.adb.c_str(), ::getuid() + 1000, gid_t(-1)) == 0; } },
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, spoil] : spoilers) {
         Tree tree;
         const std::string system = tree.file("/usr/bin/adb");
-        const BuiltIn own(tree);
-        if (!c.spoil(own))
+        if (!spoil(BuiltIn(tree)))
             continue;
         const auto tools = ToolLocator::BuiltInTools::at(tree.places());
-        EXPECT_FALSE(tools.usable) << c.name;
-        EXPECT_EQ(tools.tool("scrcpy"), std::nullopt) << c.name;
-        EXPECT_TRUE(tools.environment().empty()) << c.name;
-        EXPECT_EQ(ToolLocator::findADB(tree.places()), system) << c.name;
+        EXPECT_FALSE(tools.usable) << name;
+        EXPECT_TRUE(tools.environment().empty()) << name;
+        EXPECT_EQ(ToolLocator::findADB(tree.places()), system) << name;
     }
-
     Tree tree;
     const BuiltIn own(tree);
     Places stranger = tree.places();
@@ -260,7 +209,7 @@ TEST(ToolLocatorTest, BuiltInToolsIgnoredUnlessOwnedAndNotWritable)
     EXPECT_FALSE(ToolLocator::BuiltInTools::at(stranger).usable);
 }
 
-TEST(ToolLocatorTest, BuiltInEnvironmentNeedsTheServerFile)
+TEST(ToolLocatorTest, BuiltInEnvironmentNeedsALockedDownServerFile)
 {
     Tree tree;
     const BuiltIn own(tree);
@@ -270,14 +219,9 @@ TEST(ToolLocatorTest, BuiltInEnvironmentNeedsTheServerFile)
     const auto tools = ToolLocator::BuiltInTools::at(tree.places());
     EXPECT_TRUE(tools.usable);
     EXPECT_TRUE(tools.environment().empty());
-}
-
-TEST(ToolLocatorTest, NoBuiltInsOutsideAnInstallation)
-{
-    // The test binary is not installed: no built-in tools, no extra environment.
+    // The test binary itself is not installed: no built-in tools, no extra environment.
     EXPECT_FALSE(ToolLocator::builtIn().usable);
     EXPECT_TRUE(ToolLocator::builtInEnvironment().empty());
-    EXPECT_EQ(&ToolLocator::builtInEnvironment(), &ToolLocator::builtInEnvironment());
 }
 
 } // namespace
