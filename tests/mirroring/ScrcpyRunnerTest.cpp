@@ -65,15 +65,21 @@ struct Recorder {
 
 const Environment kEnvironment { { "PATH", "/usr/bin:/bin" } };
 
-std::error_code start(ScrcpyRunner& runner, const StandInTool& tool, Recorder& recorder,
-    const Lines& arguments = {}, const Environment& environment = kEnvironment)
-{
-    return runner.start(tool.path(), arguments, environment, recorder.onLine(), recorder.onExit());
-}
+class ScrcpyRunnerTest : public ::testing::Test {
+protected:
+    std::error_code start(ScrcpyRunner& on, Recorder& to, const Lines& arguments = {},
+        const Environment& environment = kEnvironment)
+    {
+        return on.start(scrcpy.path(), arguments, environment, to.onLine(), to.onExit());
+    }
 
-TEST(ScrcpyRunnerTest, SplitsLinesAcrossChunksAndKeepsTheUnfinishedTail)
+    StandInTool scrcpy { "scrcpy" };
+    Recorder recorder;
+    ScrcpyRunner runner { ScrcpyRunner::StopTimes { .killAfterStop = 0.5, .graceBeforeKill = 0.3 } };
+};
+
+TEST_F(ScrcpyRunnerTest, SplitsLinesAcrossChunksAndKeepsTheUnfinishedTail)
 {
-    StandInTool scrcpy("scrcpy");
     scrcpy.on({ "--print-fps" },
         { .exitCode = 3,
             .chunks = { { .text = "INFO: first\r\n" },
@@ -82,10 +88,7 @@ TEST(ScrcpyRunnerTest, SplitsLinesAcrossChunksAndKeepsTheUnfinishedTail)
                 { .text = "sixth is ", .delayBefore = 0.05 },
                 { .text = "split\nbad \xff byte\n", .delayBefore = 0.1 },
                 { .text = "last line without feed", .delayBefore = 0.05 } } });
-    ScrcpyRunner runner;
-    Recorder recorder;
-
-    ASSERT_FALSE(start(runner, scrcpy, recorder, { "--print-fps" }));
+    ASSERT_FALSE(start(runner, recorder, { "--print-fps" }));
     ASSERT_TRUE(recorder.waitForExits(1));
 
     EXPECT_EQ(recorder.lines,
@@ -103,18 +106,14 @@ TEST(ScrcpyRunnerTest, SplitsLinesAcrossChunksAndKeepsTheUnfinishedTail)
     EXPECT_EQ(recorder.exits.size(), 1u);
 }
 
-TEST(ScrcpyRunnerTest, LongOutputKeepsTheLast64KiB)
+TEST_F(ScrcpyRunnerTest, LongOutputKeepsTheLast64KiB)
 {
-    StandInTool scrcpy("scrcpy");
     scrcpy.otherwise({ .chunks = {
                            { .text = std::string(63, 'x') + "\n", .repeat = 2048 }, // 128 KiB of lines
                            { .text = std::string(4096, 'y'), .repeat = 64 }, // 256 KiB without a line feed
                            { .text = "\nEND\n" },
                        } });
-    ScrcpyRunner runner;
-    Recorder recorder;
-
-    ASSERT_FALSE(start(runner, scrcpy, recorder));
+    ASSERT_FALSE(start(runner, recorder));
     ASSERT_TRUE(recorder.waitForExits(1));
     EXPECT_TRUE(recorder.exits[0].output == std::string(65536 - 5, 'y') + "\nEND\n");
     ASSERT_EQ(recorder.lines.size(), 2050u);
@@ -124,102 +123,61 @@ TEST(ScrcpyRunnerTest, LongOutputKeepsTheLast64KiB)
     EXPECT_EQ(recorder.lines[2049], "END");
 }
 
-TEST(ScrcpyRunnerTest, GrandchildHoldingTheTerminalDoesNotKeepTheRunAlive)
+TEST_F(ScrcpyRunnerTest, GrandchildHoldingTheTerminalDoesNotKeepTheRunAlive)
 {
-    StandInTool scrcpy("scrcpy");
     scrcpy.otherwise({ .out = "started server\n", .backgroundChildSeconds = 10, .printEnvironment = true });
-    ScrcpyRunner runner;
-    Recorder recorder;
-
-    ASSERT_FALSE(start(runner, scrcpy, recorder, {}, { { "PATH", "/usr/bin" }, { "ADB", "/usr/bin/adb" } }));
+    ASSERT_FALSE(start(runner, recorder, {}, { { "PATH", "/usr/bin" }, { "ADB", "/usr/bin/adb" } }));
     ASSERT_TRUE(recorder.waitForExits(1, 3000));
     // The tool gets exactly the given environment.
     EXPECT_EQ(recorder.lines, (Lines { "started server", "ADB=/usr/bin/adb", "PATH=/usr/bin" }));
     EXPECT_EQ(recorder.exits[0].status, 0);
 }
 
-TEST(ScrcpyRunnerTest, StartWhileRunningLeavesTheRunAlone)
+TEST_F(ScrcpyRunnerTest, StartWhileRunningChangesNothingAndStopEndsTheTool)
 {
-    StandInTool scrcpy("scrcpy");
-    scrcpy.otherwise({ .out = "ready\n", .delay = 30 });
-    ScrcpyRunner runner;
-    Recorder first, second;
-
-    ASSERT_FALSE(start(runner, scrcpy, first, { "one" }));
-    ASSERT_TRUE(first.waitForLine("ready"));
-    EXPECT_FALSE(runner.start("/nonexistent/scrcpy", {}, kEnvironment, second.onLine(), second.onExit()));
-    EXPECT_FALSE(start(runner, scrcpy, second, { "two" }));
-    EXPECT_TRUE(runner.isRunning());
-
-    runner.stopAndWait();
-    ASSERT_TRUE(first.waitForExits(1));
-    EXPECT_EQ(first.exits[0].status, SIGINT);
-    EXPECT_TRUE(first.exits[0].stoppedByUser);
-    QTest::qWait(100);
-    EXPECT_TRUE(second.exits.empty());
-    EXPECT_EQ(scrcpy.calls(), (std::vector<Lines> { { "one" } }));
-}
-
-TEST(ScrcpyRunnerTest, StopWhileIdleChangesNothing)
-{
-    StandInTool scrcpy("scrcpy");
-    ScrcpyRunner runner;
-    Recorder recorder;
-    runner.stop();
-    runner.stopAndWait();
-
-    ASSERT_FALSE(start(runner, scrcpy, recorder));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 5000));
-    runner.stop();
-    ASSERT_TRUE(recorder.waitForExits(1));
-    EXPECT_FALSE(recorder.exits[0].stoppedByUser);
-}
-
-TEST(ScrcpyRunnerTest, ToolIgnoringSigintIsKilledAfterStop)
-{
-    StandInTool scrcpy("scrcpy");
-    scrcpy.otherwise({ .out = "ready\n", .delay = 30, .ignoreSigint = true });
-    ScrcpyRunner runner({ .killAfterStop = 0.5 });
-    Recorder recorder;
-
-    ASSERT_FALSE(start(runner, scrcpy, recorder));
-    ASSERT_TRUE(recorder.waitForLine("ready"));
-    runner.stop();
-    QTest::qWait(150);
-    EXPECT_TRUE(runner.isRunning());
-    ASSERT_TRUE(recorder.waitForExits(1, 3000));
-    EXPECT_EQ(recorder.exits[0].status, SIGKILL);
-    EXPECT_TRUE(recorder.exits[0].stoppedByUser);
-}
-
-TEST(ScrcpyRunnerTest, StopAndWaitReturnsOnceTheToolHasEnded)
-{
-    StandInTool scrcpy("scrcpy");
     scrcpy.on({ "stubborn" }, { .out = "ready\n", .delay = 30, .ignoreSigint = true });
     scrcpy.on({ "polite" }, { .out = "ready\n", .delay = 30 });
-    ScrcpyRunner runner({ .graceBeforeKill = 0.3 });
-
-    for (const auto& [argument, status] :
-        { std::pair { "stubborn", SIGKILL }, std::pair { "polite", SIGINT } }) {
-        Recorder recorder;
-        ASSERT_FALSE(start(runner, scrcpy, recorder, { argument }));
-        ASSERT_TRUE(recorder.waitForLine("ready"));
-        runner.stopAndWait();
-        EXPECT_FALSE(runner.isRunning()) << argument;
-        ASSERT_TRUE(recorder.waitForExits(1)) << argument;
-        EXPECT_EQ(recorder.exits[0].status, status) << argument;
-        EXPECT_TRUE(recorder.exits[0].stoppedByUser) << argument;
+    struct Case {
+        const char* argument;
+        bool wait; // stopAndWait rather than stop
+        int status;
+    };
+    for (const Case& c : { Case { "stubborn", false, SIGKILL }, Case { "polite", false, SIGINT },
+             Case { "stubborn", true, SIGKILL }, Case { "polite", true, SIGINT } }) {
+        Recorder first, second;
+        ASSERT_FALSE(start(runner, first, { c.argument }));
+        ASSERT_TRUE(first.waitForLine("ready"));
+        EXPECT_FALSE(runner.start("/nonexistent/scrcpy", {}, kEnvironment, second.onLine(), second.onExit()));
+        EXPECT_FALSE(start(runner, second, { "again" }));
+        if (c.wait) {
+            runner.stopAndWait();
+            EXPECT_FALSE(runner.isRunning()) << c.argument;
+        } else {
+            runner.stop();
+            QTest::qWait(150);
+            EXPECT_EQ(runner.isRunning(), c.status == SIGKILL) << c.argument;
+        }
+        ASSERT_TRUE(first.waitForExits(1, 3000)) << c.argument;
+        EXPECT_EQ(first.exits[0].status, c.status) << c.argument << c.wait;
+        EXPECT_TRUE(first.exits[0].stoppedByUser);
+        QTest::qWait(50);
+        EXPECT_TRUE(second.exits.empty());
     }
+    EXPECT_EQ(
+        scrcpy.calls(), (std::vector<Lines> { { "stubborn" }, { "polite" }, { "stubborn" }, { "polite" } }));
 }
 
-TEST(ScrcpyRunnerTest, LaunchFailureReportsAnErrorAndNoExit)
+TEST_F(ScrcpyRunnerTest, StopWhileIdleAndFailedLaunchChangeNothing)
 {
-    StandInTool scrcpy("scrcpy");
     scrcpy.otherwise({ .out = "earlier run\n" });
-    ScrcpyRunner runner;
-    Recorder earlier, failed;
-    ASSERT_FALSE(start(runner, scrcpy, earlier));
-    ASSERT_TRUE(earlier.waitForExits(1));
+    Recorder failed;
+    runner.stop();
+    runner.stopAndWait();
+    ASSERT_FALSE(start(runner, recorder));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 5000));
+    runner.stop(); // the run has ended, its report not yet delivered
+    ASSERT_TRUE(recorder.waitForExits(1));
+    EXPECT_FALSE(recorder.exits[0].stoppedByUser);
 
     const auto error
         = runner.start(scrcpy.folder() + "/missing", {}, kEnvironment, failed.onLine(), failed.onExit());
@@ -230,48 +188,43 @@ TEST(ScrcpyRunnerTest, LaunchFailureReportsAnErrorAndNoExit)
     EXPECT_TRUE(failed.exits.empty());
 }
 
-TEST(ScrcpyRunnerTest, ExitHandlerMayStartTheNextRun)
+TEST_F(ScrcpyRunnerTest, ExitHandlerMayStartTheNextRun)
 {
-    StandInTool scrcpy("scrcpy");
     scrcpy.on({ "tuned" }, { .out = "encoder refused\n", .exitCode = 1 });
     scrcpy.on({ "safe" }, { .out = "ok\n" });
-    ScrcpyRunner runner;
-    Recorder retry;
     Lines outputs;
     const auto onExit = [&](std::int32_t, const std::string& output, bool) {
         outputs.push_back(output);
         if (outputs.size() == 1) {
-            EXPECT_FALSE(runner.start(scrcpy.path(), { "safe" }, kEnvironment, {}, retry.onExit()));
+            EXPECT_FALSE(runner.start(scrcpy.path(), { "safe" }, kEnvironment, {}, recorder.onExit()));
         }
     };
-
     ASSERT_FALSE(runner.start(scrcpy.path(), { "tuned" }, kEnvironment, {}, onExit));
-    ASSERT_TRUE(retry.waitForExits(1));
+    ASSERT_TRUE(recorder.waitForExits(1));
     EXPECT_EQ(outputs, Lines { "encoder refused\n" });
-    EXPECT_EQ(retry.exits[0].output, "ok\n");
+    EXPECT_EQ(recorder.exits[0].output, "ok\n");
 }
 
-TEST(ScrcpyRunnerTest, NoExitReportOnceTheRunnerIsGone)
+TEST_F(ScrcpyRunnerTest, NoExitReportOnceTheRunnerIsGone)
 {
-    StandInTool scrcpy("scrcpy");
     scrcpy.on({ "long" }, { .out = "ready\n", .delay = 30 });
-    Recorder quick, running;
+    Recorder running;
     {
-        ScrcpyRunner runner;
-        ASSERT_FALSE(start(runner, scrcpy, quick, { "quick" }));
+        ScrcpyRunner quick;
+        ASSERT_FALSE(start(quick, recorder, { "quick" }));
         // The report is posted, but this thread takes no events before the runner goes.
-        for (int i = 0; i < 500 && runner.isRunning(); ++i)
+        for (int i = 0; i < 500 && quick.isRunning(); ++i)
             QThread::msleep(10);
-        ASSERT_FALSE(runner.isRunning());
+        ASSERT_FALSE(quick.isRunning());
         QThread::msleep(100);
     }
     {
-        ScrcpyRunner runner;
-        ASSERT_FALSE(start(runner, scrcpy, running, { "long" }));
+        ScrcpyRunner longRun;
+        ASSERT_FALSE(start(longRun, running, { "long" }));
         ASSERT_TRUE(running.waitForLine("ready"));
     }
     QTest::qWait(100);
-    EXPECT_TRUE(quick.exits.empty());
+    EXPECT_TRUE(recorder.exits.empty());
     EXPECT_TRUE(running.exits.empty());
 }
 
