@@ -1,5 +1,6 @@
 // Feeds every reader of outside text truncated, mutated and random versions of real answers.
 // Nothing may crash, throw or return a value that breaks the reader's promise.
+#include <algorithm>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -59,18 +60,14 @@ void checkEveryReader(std::string_view text)
     for (const auto predicate :
         { Validation::isSafeSerial, Validation::isSafeEncoderName, Validation::isSafeFileName })
         (void)predicate(text);
-    if (Validation::isSafePhonePath(text)) {
-        ASSERT_TRUE(text.starts_with("/sdcard"));
-        ASSERT_FALSE(text.find("/../") != std::string::npos || text.ends_with("/.."));
-    }
-    if (const auto address = Validation::parseIPv4(text)) {
-        for (const int number : *address)
-            ASSERT_TRUE(number >= 0 && number <= 255);
-    }
-    if (const auto hostPort = Validation::privateHostPort(text)) {
-        ASSERT_TRUE(Validation::isPrivateLANIPv4(hostPort->ip));
-        ASSERT_TRUE(hostPort->port >= 1024 && hostPort->port <= 65535);
-    }
+    ASSERT_TRUE(!Validation::isSafePhonePath(text)
+        || (text.starts_with("/sdcard") && text.find("/../") == std::string::npos && !text.ends_with("/..")));
+    const auto address = Validation::parseIPv4(text);
+    ASSERT_TRUE(
+        !address || std::ranges::all_of(*address, [](int number) { return number >= 0 && number <= 255; }));
+    const auto hostPort = Validation::privateHostPort(text);
+    ASSERT_TRUE(!hostPort
+        || (Validation::isPrivateLANIPv4(hostPort->ip) && hostPort->port >= 1024 && hostPort->port <= 65535));
 }
 
 } // namespace

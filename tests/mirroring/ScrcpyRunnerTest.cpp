@@ -78,7 +78,8 @@ protected:
     ScrcpyRunner runner { ScrcpyRunner::StopTimes { .killAfterStop = 0.5, .graceBeforeKill = 0.3 } };
 };
 
-TEST_F(ScrcpyRunnerTest, SplitsLinesAcrossChunksAndKeepsTheUnfinishedTail)
+// The tool prints its environment first, then the chunks, and leaves a grandchild holding the terminal.
+TEST_F(ScrcpyRunnerTest, SplitsLinesAcrossChunksKeepsTheUnfinishedTailAndEndsWithTheTool)
 {
     scrcpy.on({ "--print-fps" },
         { .exitCode = 3,
@@ -87,19 +88,24 @@ TEST_F(ScrcpyRunnerTest, SplitsLinesAcrossChunksAndKeepsTheUnfinishedTail)
                 { .text = "third\n\nfifth\n", .delayBefore = 0.05 },
                 { .text = "sixth is ", .delayBefore = 0.05 },
                 { .text = "split\nbad \xff byte\n", .delayBefore = 0.1 },
-                { .text = "last line without feed", .delayBefore = 0.05 } } });
-    ASSERT_FALSE(start(runner, recorder, { "--print-fps" }));
-    ASSERT_TRUE(recorder.waitForExits(1));
+                { .text = "last line without feed", .delayBefore = 0.05 } },
+            .backgroundChildSeconds = 10,
+            .printEnvironment = true });
+    ASSERT_FALSE(
+        start(runner, recorder, { "--print-fps" }, { { "PATH", "/usr/bin" }, { "ADB", "/usr/bin/adb" } }));
+    ASSERT_TRUE(recorder.waitForExits(1, 3000));
 
     EXPECT_EQ(recorder.lines,
-        (Lines { "INFO: first", "second", "third", "", "fifth", "sixth is split", "bad \xEF\xBF\xBD byte" }));
+        (Lines { "ADB=/usr/bin/adb", "PATH=/usr/bin", "INFO: first", "second", "third", "", "fifth",
+            "sixth is split", "bad \xEF\xBF\xBD byte" }));
     EXPECT_TRUE(recorder.linesOnReaderThread);
     EXPECT_TRUE(recorder.exitsOnGuiThread);
     EXPECT_EQ(recorder.exits[0].status, 3);
     EXPECT_FALSE(recorder.exits[0].stoppedByUser);
     EXPECT_EQ(recorder.exits[0].output,
-        "INFO: first\r\n\rsecond\nthird\n\nfifth\nsixth is split\nbad \xEF\xBF\xBD byte\nlast line without "
-        "feed");
+        "ADB=/usr/bin/adb\nPATH=/usr/bin\nINFO: first\r\n\rsecond\nthird\n\nfifth\nsixth is split\nbad "
+        "\xEF\xBF\xBD "
+        "byte\nlast line without feed");
     EXPECT_EQ(runner.output(), recorder.exits[0].output);
     EXPECT_FALSE(runner.isRunning());
     QTest::qWait(100);
@@ -121,16 +127,6 @@ TEST_F(ScrcpyRunnerTest, LongOutputKeepsTheLast64KiB)
     // The endless line reaches the handler cut to its bounded tail.
     EXPECT_TRUE(recorder.lines[2048] == std::string(65536, 'y'));
     EXPECT_EQ(recorder.lines[2049], "END");
-}
-
-TEST_F(ScrcpyRunnerTest, GrandchildHoldingTheTerminalDoesNotKeepTheRunAlive)
-{
-    scrcpy.otherwise({ .out = "started server\n", .backgroundChildSeconds = 10, .printEnvironment = true });
-    ASSERT_FALSE(start(runner, recorder, {}, { { "PATH", "/usr/bin" }, { "ADB", "/usr/bin/adb" } }));
-    ASSERT_TRUE(recorder.waitForExits(1, 3000));
-    // The tool gets exactly the given environment.
-    EXPECT_EQ(recorder.lines, (Lines { "started server", "ADB=/usr/bin/adb", "PATH=/usr/bin" }));
-    EXPECT_EQ(recorder.exits[0].status, 0);
 }
 
 TEST_F(ScrcpyRunnerTest, StartWhileRunningChangesNothingAndStopEndsTheTool)
