@@ -6,21 +6,15 @@ using namespace tessaly;
 
 TEST(ScrcpyOutputTest, FrameRateLines)
 {
-    const std::vector<std::pair<std::string, std::optional<FPSReading>>> cases {
-        { "INFO: 60 fps", FPSReading { 60, 0 } },
-        { "INFO: 58 fps (+3 frames skipped)", FPSReading { 58, 3 } },
-        { "INFO: 30 fps (+x frames skipped)", FPSReading { 30, 0 } },
-        { "INFO: 30 fps (+-4 frames skipped)", FPSReading { 30, 0 } },
-        { "(+2 frames skipped) then 45 fps", FPSReading { 45, 2 } },
-        { "\r\x1b[KINFO: 24 fps\r", FPSReading { 24, 0 } },
-        { "INFO: x fps", std::nullopt },
-        { "INFO: 60fps", std::nullopt },
-        { "INFO: 60 FPS", std::nullopt },
-        { " fps", std::nullopt },
-        { "INFO: 99999999999 fps", std::nullopt },
-    };
-    for (const auto& [line, expected] : cases)
-        EXPECT_EQ(ScrcpyOutput::fps(line), expected) << line;
+    const std::vector<std::pair<std::string, FPSReading>> readings { { "INFO: 60 fps", { 60, 0 } },
+        { "INFO: 58 fps (+3 frames skipped)", { 58, 3 } }, { "INFO: 30 fps (+x frames skipped)", { 30, 0 } },
+        { "INFO: 30 fps (+-4 frames skipped)", { 30, 0 } }, { "(+2 frames skipped) then 45 fps", { 45, 2 } },
+        { "\r\x1b[KINFO: 24 fps\r", { 24, 0 } } };
+    for (const auto& [line, reading] : readings)
+        EXPECT_EQ(ScrcpyOutput::fps(line), reading) << line;
+    for (const std::string line :
+        { "INFO: x fps", "INFO: 60fps", "INFO: 60 FPS", " fps", "INFO: 99999999999 fps" })
+        EXPECT_EQ(ScrcpyOutput::fps(line), std::nullopt) << line;
 }
 
 TEST(ScrcpyOutputTest, HardwareH264Encoder)

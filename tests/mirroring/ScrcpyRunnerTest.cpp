@@ -1,16 +1,15 @@
 #include "mirroring/ScrcpyRunner.h"
 
-#include <mutex>
+#include "support/StandInTool.h"
 
-#include <pthread.h>
+#include <mutex>
 
 #include <QCoreApplication>
 #include <QTest>
 #include <QThread>
 
 #include <gtest/gtest.h>
-
-#include "support/StandInTool.h"
+#include <pthread.h>
 
 namespace tessaly {
 namespace {

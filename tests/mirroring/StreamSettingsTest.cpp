@@ -84,6 +84,4 @@ TEST(StreamSettingsTest, MirrorOptionArguments)
             "--keyboard=uhid", "--print-fps", "--no-mouse-hover" }));
     EXPECT_EQ((MirrorOptions { .pocketMode = true, .audio = true }.arguments()),
         (Arguments { "--turn-screen-off", "--keep-active", "--power-off-on-close" }));
-    EXPECT_EQ((MirrorOptions { .stayAwake = true, .wireless = true }.arguments()),
-        (Arguments { "--stay-awake", "--no-audio", "--no-mouse-hover" }));
 }

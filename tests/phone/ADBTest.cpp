@@ -71,8 +71,7 @@ TEST_F(ADBTest, ConnectReadsTheAnswerNotTheExitStatus)
         { { .out = "Connected to 192.168.1.5:5555", .exitCode = 1 }, true },
         { { .out = "failed to connect to '192.168.1.5:5555': Connection refused" }, false },
         { { .out = "cannot connect to 192.168.1.5:5555: No route to host (113)", .exitCode = 1 }, false },
-        { { .out = "connected to 192.168.1.5:5555", .err = "Unable to authenticate" }, false },
-        { {}, false },
+        { { .out = "connected to 192.168.1.5:5555", .err = "Unable to authenticate" }, false }, { {}, false }
     };
     for (const auto& [reply, ok] : cases) {
         tool.on({ "connect", "192.168.1.5:5555" }, reply);
@@ -101,21 +100,8 @@ TEST_F(ADBTest, WifiIPFromTheRouteTableElseTheInterfaceAddress)
     EXPECT_EQ(QCoro::waitFor(adb.wifiIP("R58M12ABCDE")), std::nullopt);
 }
 
-TEST_F(ADBTest, WifiBandFromTheStatus)
-{
-    const std::vector<std::pair<std::string, std::optional<WiFiBand>>> cases {
-        { "Wifi is connected to \"Cafe\"\nWifiInfo: RSSI: -70, Frequency: 2437MHz\n", WiFiBand::ghz2_4 },
-        { "Wifi is connected to \"Odd\"\nWifiInfo: RSSI: -70, Frequency: 3600MHz\n", std::nullopt },
-        { "Wifi is enabled\nWifi is disconnected\n", std::nullopt },
-    };
-    for (const auto& [status, expected] : cases) {
-        tool.on(kStatusQuery, { .out = status });
-        EXPECT_EQ(QCoro::waitFor(adb.wifiBand("R58M12ABCDE")), expected) << status;
-    }
-    EXPECT_EQ(tool.calls(), std::vector<Arguments>(cases.size(), kStatusQuery));
-}
-
-// Each command has its own time limit; what a stopped command printed is still read.
+// Each command has its own time limit; what a stopped command printed is still read. The answers
+// are scripted for the exact argument lists only.
 TEST_F(ADBTest, TimeLimits)
 {
     tool.on(kRouteQuery, { .out = kWifiRoute, .delay = 30 });
