@@ -4,143 +4,113 @@
 
 #include "support/ControllerFakes.h"
 
-// Wireless debugging is opened or dialled only on private home-network addresses. Each
-// operation is driven with the phone's address, this computer's router and the remembered
-// address all taken from a refused range; the stand-in adb's log must show no wireless
-// command (and no argument at all) naming that address.
+// Every wireless operation is driven with the phone's address, this computer's router and the
+// remembered address all taken from one refused range; the stand-in adb must never see a
+// wireless command, nor any argument naming that address.
 
 namespace tessaly {
 namespace {
 
 using test::ControllerRig;
-using test::deviceList;
 using Args = std::vector<std::string>;
-
-struct Refused {
-    const char* range;
-    std::string address;
-};
-
-const std::vector<Refused> kRefused {
-    { "public", "8.8.8.8" },
-    { "public, next to 10/8", "11.0.0.5" },
-    { "public, next to 172.16/12", "172.32.0.5" },
-    { "public, next to 192.168/16", "192.169.0.5" },
-    { "loopback", "127.0.0.1" },
-    { "link-local", "169.254.10.20" },
-    { "carrier-grade NAT", "100.64.1.2" },
-    { "carrier-grade NAT, top", "100.127.255.254" },
-    { "network host part", "192.168.1.0" },
-    { "network host part, 10/8", "10.0.0.0" },
-    { "broadcast host part", "192.168.1.255" },
-    { "broadcast host part, 172.16/12", "172.16.5.255" },
-    { "unspecified", "0.0.0.0" },
-    { "multicast", "224.0.0.251" },
-};
 
 bool names(const Args& call, const std::string& address)
 {
-    for (const std::string& argument : call)
-        if (argument == address || argument.rfind(address + ":", 0) == 0)
-            return true;
-    return false;
+    return std::any_of(call.begin(), call.end(),
+        [&](const std::string& a) { return a == address || a.rfind(address + ":", 0) == 0; });
 }
 
 bool isWirelessCommand(const Args& call)
 {
-    if (!call.empty() && (call[0] == "connect" || call[0] == "disconnect"))
-        return true;
-    return std::find(call.begin(), call.end(), "tcpip") != call.end();
+    return (!call.empty() && (call[0] == "connect" || call[0] == "disconnect"))
+        || std::find(call.begin(), call.end(), "tcpip") != call.end();
 }
 
-// The rig for one operation: a cable phone "U1" whose Wi-Fi address is `phoneIP`, this
-// computer's router `router`, and `remembered` as the last phone address.
-ControllerRig& script(
-    ControllerRig& rig, const std::string& phoneIP, const std::string& router, const std::string& remembered)
+// A cable phone "U1" whose Wi-Fi address is `ip`; `ip` is also the router and the remembered address.
+void script(ControllerRig& rig, const std::string& ip)
 {
-    rig.adb.on({ "devices", "-l" }, deviceList({ "U1 device usb:1-1 model:Pixel_7" }));
+    rig.adb.on({ "devices", "-l" }, test::deviceList({ "U1 device usb:1-1 model:Pixel_7" }));
     rig.adb.on({ "-s", "U1", "shell", "ip", "route" },
-        { .out = "192.168.1.0/24 dev wlan0 proto kernel scope link src " + phoneIP + "\n" });
+        { .out = "192.168.1.0/24 dev wlan0 proto kernel scope link src " + ip + "\n" });
     rig.adb.on({ "-s", "U1", "shell", "ip", "-f", "inet", "addr", "show", "wlan0" },
-        { .out = "    inet " + phoneIP + "/24 brd 192.168.1.255 scope global wlan0\n" });
-    rig.adb.otherwise({ .out = "connected to " + phoneIP + ":5555" });
-    rig.network->routerIP = router;
-    rig.defaults->writeString(AppState::kLastPhoneIP, remembered);
-    return rig;
+        { .out = "    inet " + ip + "/24 brd 192.168.1.255 scope global wlan0\n" });
+    rig.adb.otherwise({ .out = "connected to " + ip + ":5555" });
+    rig.network->routerIP = ip;
+    rig.defaults->writeString(AppState::kLastPhoneIP, ip);
 }
 
-std::vector<Args> runOperation(ControllerRig& rig, void (AppState::*operation)())
+struct Outcome {
+    std::vector<Args> calls;
+    std::vector<FriendlyError> errors;
+};
+
+Outcome run(const std::string& ip, void (AppState::*operation)())
 {
+    ControllerRig rig;
+    script(rig, ip);
     auto state = rig.make();
-    (state.get()->*operation)();
+    ((*state).*operation)();
     EXPECT_TRUE(test::waitUntilIdle(*state));
-    return rig.adb.calls();
+    return { rig.adb.calls(), rig.presenter->errors };
 }
 
-TEST(AppStateWirelessSafetyTest, TheHarnessSeesWirelessCommandsForAHomeAddress)
+TEST(AppStateWirelessSafetyTest, AHomeAddressDoesReachTheWirelessCommands)
 {
-    ControllerRig wireless;
-    const auto goCalls = runOperation(
-        script(wireless, "192.168.1.40", "192.168.1.1", "192.168.1.40"), &AppState::goWireless);
-    EXPECT_TRUE(std::any_of(goCalls.begin(), goCalls.end(), isWirelessCommand));
-    EXPECT_TRUE(std::any_of(
-        goCalls.begin(), goCalls.end(), [](const Args& call) { return names(call, "192.168.1.40"); }));
-
-    ControllerRig hotspot;
-    const auto hotspotCalls = runOperation(
-        script(hotspot, "192.168.43.1", "192.168.43.1", "192.168.1.40"), &AppState::connectHotspot);
-    EXPECT_TRUE(std::find(hotspotCalls.begin(), hotspotCalls.end(), Args { "connect", "192.168.43.1:5555" })
-        != hotspotCalls.end());
-
-    ControllerRig off;
-    const auto offCalls = runOperation(
-        script(off, "192.168.1.40", "192.168.1.1", "192.168.1.40"), &AppState::disconnectWireless);
-    EXPECT_TRUE(std::find(offCalls.begin(), offCalls.end(), Args { "disconnect", "192.168.1.40:5555" })
-        != offCalls.end());
+    // Guards the sweep below against passing for a broken script.
+    for (const auto operation :
+        { &AppState::goWireless, &AppState::connectHotspot, &AppState::disconnectWireless }) {
+        const Outcome home = run("192.168.1.40", operation);
+        EXPECT_TRUE(std::any_of(home.calls.begin(), home.calls.end(),
+            [](const Args& call) { return isWirelessCommand(call) && names(call, "192.168.1.40"); }));
+    }
 }
 
 TEST(AppStateWirelessSafetyTest, NoOperationOpensOrDialsARefusedAddress)
 {
-    for (const Refused& refused : kRefused) {
-        SCOPED_TRACE(std::string(refused.range) + " " + refused.address);
-        const std::string& a = refused.address;
+    const std::pair<const char*, std::string> refused[] {
+        { "public", "8.8.8.8" },
+        { "public, next to 10/8", "11.0.0.5" },
+        { "public, next to 172.16/12", "172.32.0.5" },
+        { "public, next to 192.168/16", "192.169.0.5" },
+        { "loopback", "127.0.0.1" },
+        { "link-local", "169.254.10.20" },
+        { "carrier-grade NAT", "100.64.1.2" },
+        { "carrier-grade NAT, top", "100.127.255.254" },
+        { "network host part", "192.168.1.0" },
+        { "network host part, 10/8", "10.0.0.0" },
+        { "broadcast host part", "192.168.1.255" },
+        { "broadcast host part, 172.16/12", "172.16.5.255" },
+        { "unspecified", "0.0.0.0" },
+        { "multicast", "224.0.0.251" },
+    };
+    for (const auto& [range, a] : refused) {
+        SCOPED_TRACE(std::string(range) + " " + a);
+        const Outcome wireless = run(a, &AppState::goWireless);
+        ASSERT_EQ(wireless.errors.size(), 1u);
+        EXPECT_EQ(wireless.errors[0].title, "That network doesn’t look like a home network.");
+        EXPECT_NE(wireless.errors[0].advice.find("(" + a + ")"), std::string::npos);
 
-        ControllerRig wireless;
-        const auto goCalls = runOperation(script(wireless, a, a, a), &AppState::goWireless);
-        ASSERT_EQ(wireless.presenter->errors.size(), 1u);
-        EXPECT_EQ(wireless.presenter->errors[0].title, "That network doesn’t look like a home network.");
-        EXPECT_NE(wireless.presenter->errors[0].advice.find("(" + a + ")"), std::string::npos);
+        // A router outside the home ranges counts as no hotspot.
+        const Outcome hotspot = run(a, &AppState::connectHotspot);
+        ASSERT_EQ(hotspot.errors.size(), 1u);
+        EXPECT_EQ(hotspot.errors[0].title, "This computer isn’t connected to a Wi-Fi hotspot.");
 
-        // A router outside the home ranges counts as no hotspot: nothing is switched on for it.
-        ControllerRig hotspot;
-        const auto hotspotCalls = runOperation(script(hotspot, a, a, a), &AppState::connectHotspot);
-        ASSERT_EQ(hotspot.presenter->errors.size(), 1u);
-        EXPECT_EQ(hotspot.presenter->errors[0].title, "This computer isn’t connected to a Wi-Fi hotspot.");
-        EXPECT_FALSE(hotspot.defaults->contains("lastWasHotspot"));
-
-        ControllerRig off;
-        const auto offCalls = runOperation(script(off, a, a, a), &AppState::disconnectWireless);
-        EXPECT_EQ(offCalls,
+        const Outcome off = run(a, &AppState::disconnectWireless);
+        EXPECT_EQ(off.calls,
             (std::vector<Args> { { "devices", "-l" }, { "-s", "U1", "usb" }, { "devices", "-l" } }));
 
         ControllerRig direct;
-        script(direct, a, a, a);
-        auto state = direct.make();
-        EXPECT_TRUE(QCoro::waitFor(state->connectOverWiFi(a, 3)).has_value());
-        std::vector<Args> switchOffCalls;
-        AppState::AdbRun run = [&switchOffCalls](Args arguments) -> QCoro::Task<ProcessResult> {
-            switchOffCalls.push_back(std::move(arguments));
+        script(direct, a);
+        EXPECT_TRUE(QCoro::waitFor(direct.make()->connectOverWiFi(a, 3)).has_value());
+        std::vector<Args> all = direct.adb.calls();
+        AppState::AdbRun record = [&all](Args arguments) -> QCoro::Task<ProcessResult> {
+            all.push_back(std::move(arguments));
             co_return ProcessResult {};
         };
-        EXPECT_FALSE(QCoro::waitFor(AppState::switchOffWireless({}, a, 5555, run)));
-        EXPECT_TRUE(switchOffCalls.empty());
+        EXPECT_FALSE(QCoro::waitFor(AppState::switchOffWireless({}, a, 5555, record)));
 
-        std::vector<Args> all = goCalls;
-        for (const std::vector<Args>* calls :
-            std::initializer_list<const std::vector<Args>*> { &hotspotCalls, &offCalls, &switchOffCalls })
-            all.insert(all.end(), calls->begin(), calls->end());
-        const auto directCalls = direct.adb.calls();
-        all.insert(all.end(), directCalls.begin(), directCalls.end());
+        for (const Outcome* r : { &wireless, &hotspot, &off })
+            all.insert(all.end(), r->calls.begin(), r->calls.end());
         for (const Args& call : all) {
             EXPECT_FALSE(names(call, a)) << call[0];
             EXPECT_FALSE(isWirelessCommand(call)) << call[0];

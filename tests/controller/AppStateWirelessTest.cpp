@@ -1,9 +1,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
 #include <gtest/gtest.h>
 
 #include "support/ControllerFakes.h"
@@ -13,8 +10,11 @@ namespace {
 
 using test::ControllerRig;
 using test::deviceList;
+using test::usbPhone;
+using test::wifiPhone;
 using Args = std::vector<std::string>;
 using Answer = test::StandInTool::Answer;
+using Texts = std::vector<std::string>;
 
 const Args kList { "devices", "-l" };
 const Args kRoute { "-s", "U1", "shell", "ip", "route" };
@@ -22,7 +22,6 @@ const Args kTcpip { "-s", "U1", "tcpip", "5555" };
 const Args kBackToUSB { "-s", "U1", "usb" };
 const Args kConnectHome { "connect", "192.168.1.40:5555" };
 const Args kConnectHotspot { "connect", "192.168.43.1:5555" };
-
 const std::string kNoRoute = "failed to connect to '192.168.1.40:5555': No route to host";
 const std::string kRefused = "cannot connect to 192.168.1.40:5555: Connection refused (111)";
 
@@ -46,55 +45,36 @@ void scriptHappyPhone(ControllerRig& rig)
 }
 
 // Runs one operation to its end and returns the busy texts it showed, in order.
-std::vector<std::string> runToEnd(AppState& state, void (AppState::*operation)())
+Texts runToEnd(AppState& state, void (AppState::*operation)())
 {
-    std::vector<std::string> shown;
-    QObject::connect(&state, &AppState::busyMessageChanged, [&] {
+    Texts shown;
+    const auto connection = QObject::connect(&state, &AppState::busyMessageChanged, [&] {
         if (state.busyMessage())
             shown.push_back(*state.busyMessage());
     });
     (state.*operation)();
     EXPECT_TRUE(test::waitUntilIdle(state, 20000));
     EXPECT_EQ(state.busyMessage(), std::nullopt);
-    QObject::disconnect(&state, &AppState::busyMessageChanged, nullptr, nullptr);
+    QObject::disconnect(connection);
     return shown;
 }
 
-// Go Wireless --------------------------------------------------------------------------
-
-TEST(AppStateWirelessTest, GoWirelessSwitchesTheCablePhoneAndRemembersItsAddress)
+std::vector<Args> concat(std::initializer_list<std::vector<Args>> parts)
 {
-    ControllerRig rig;
-    scriptHappyPhone(rig);
-    rig.defaults->writeBool(AppState::kLastWasHotspot, true);
-    auto state = rig.make();
-    const auto shown = runToEnd(*state, &AppState::goWireless);
-
-    EXPECT_EQ(rig.adb.calls(), (std::vector<Args> { kList, kRoute, kTcpip, kConnectHome, kList }));
-    EXPECT_EQ(rig.clock->sleeps, (std::vector<double> { 2.0 }));
-    EXPECT_EQ(shown,
-        (std::vector<std::string> { "Checking the USB connection…", "Finding your phone’s Wi-Fi address…",
-            "Turning on wireless debugging…", "Connecting to 192.168.1.40…" }));
-    EXPECT_EQ(rig.defaults->readString("lastPhoneIP"), "192.168.1.40");
-    EXPECT_TRUE(rig.defaults->isBool("lastWasHotspot"));
-    EXPECT_FALSE(rig.defaults->readBool("lastWasHotspot"));
-    EXPECT_TRUE(rig.presenter->errors.empty());
-    ASSERT_EQ(rig.presenter->infos.size(), 1u);
-    EXPECT_EQ(rig.presenter->infos[0].title, "Wireless is ready! 🎉");
-    EXPECT_EQ(rig.presenter->infos[0].text,
-        "Connected to your phone at 192.168.1.40.\nYou can unplug the USB cable now, then click “Mirror "
-        "Phone”.\n\nWhen you're done, use “Disconnect Wireless” to switch it off.");
-    EXPECT_EQ(state->quality(), std::nullopt);
+    std::vector<Args> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
 }
 
-TEST(AppStateWirelessTest, GoWirelessStopsBeforeTouchingThePhoneWhenItCannotGoOn)
+TEST(AppStateWirelessTest, GoWirelessStopsBeforeConnectingAndSendsAnOpenedPhoneBackToUSB)
 {
     struct Case {
         const char* name;
-        std::vector<std::string> listed;
-        std::optional<Answer> route; // none: no Wi-Fi route, no wlan0 address either
+        std::vector<std::pair<Args, Answer>> answers; // over the happy phone's
         std::vector<Args> calls;
         FriendlyError error;
+        double minSeconds = 0, maxSeconds = 4;
     };
     const auto refusal = [](const std::string& ip) {
         return FriendlyError { "That network doesn’t look like a home network.",
@@ -106,268 +86,207 @@ TEST(AppStateWirelessTest, GoWirelessStopsBeforeTouchingThePhoneWhenItCannotGoOn
     const FriendlyError plugIn { "Plug in your phone first.",
         "“Go Wireless” needs the USB cable connected once. Plug it in, unlock the phone, then try again.",
         "" };
+    const FriendlyError tcpipFailed { "The phone didn’t switch to wireless mode.",
+        "Unplug and replug the cable, tap Allow if asked, and try again.", "error: closed" };
+    auto tcpipHung = tcpipFailed;
+    tcpipHung.details = "restarting in TCP mode port: 5555";
     const Args addressQuery { "-s", "U1", "shell", "ip", "-f", "inet", "addr", "show", "wlan0" };
     const std::vector<Case> cases {
-        { "only a Wi-Fi phone", { "192.168.1.40:5555 device" }, {}, { kList }, plugIn },
-        { "cable phone not allowed yet", { "U1 unauthorized usb:1-1" }, {}, { kList }, plugIn },
-        { "no Wi-Fi address", { "U1 device usb:1-1" }, std::nullopt, { kList, kRoute, addressQuery },
+        { "only a Wi-Fi phone", { { kList, deviceList({ "192.168.1.40:5555 device" }) } }, { kList },
+            plugIn },
+        { "cable phone not allowed yet", { { kList, deviceList({ "U1 unauthorized usb:1-1" }) } }, { kList },
+            plugIn },
+        { "list hangs",
+            { { kList, { .chunks = { { .text = "List of devices attached\n", .delayBefore = 30 } } } } },
+            { kList }, plugIn, 4.5, 8 },
+        { "no Wi-Fi address", { { kRoute, out("") } }, { kList, kRoute, addressQuery },
             { "Couldn’t find your phone’s Wi-Fi address.",
                 "Make sure Wi-Fi is turned ON on the phone and it’s connected to your home network. (Using "
-                "the "
-                "phone’s hotspot instead? Use “Hotspot Mode” in the menu.)",
+                "the phone’s hotspot instead? Use “Hotspot Mode” in the menu.)",
                 "" } },
-        { "carrier-grade NAT", { "U1 device usb:1-1" }, routeWithSource("100.64.1.2"), { kList, kRoute },
+        { "carrier-grade NAT", { { kRoute, routeWithSource("100.64.1.2") } }, { kList, kRoute },
             refusal("100.64.1.2") },
-        { "public address", { "U1 device usb:1-1" }, routeWithSource("8.8.8.8"), { kList, kRoute },
+        { "public address", { { kRoute, routeWithSource("8.8.8.8") } }, { kList, kRoute },
             refusal("8.8.8.8") },
+        { "tcpip fails", { { kTcpip, { .err = "error: closed", .exitCode = 1 } } },
+            { kList, kRoute, kTcpip, kBackToUSB }, tcpipFailed },
+        { "tcpip hangs", { { kTcpip, { .out = "restarting in TCP mode port: 5555", .delay = 30 } } },
+            { kList, kRoute, kTcpip, kBackToUSB }, tcpipHung, 9.5, 13 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ControllerRig rig;
-        rig.adb.on(kList, deviceList(c.listed));
-        if (c.route)
-            rig.adb.on(kRoute, *c.route);
+        scriptHappyPhone(rig);
+        for (const auto& [arguments, answer] : c.answers)
+            rig.adb.on(arguments, answer);
         auto state = rig.make();
+        const auto begin = std::chrono::steady_clock::now();
         runToEnd(*state, &AppState::goWireless);
+        const double seconds
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        EXPECT_GE(seconds, c.minSeconds);
+        EXPECT_LT(seconds, c.maxSeconds);
         EXPECT_EQ(rig.adb.calls(), c.calls);
-        EXPECT_EQ(rig.presenter->errors, (std::vector<FriendlyError> { c.error }));
+        EXPECT_EQ(rig.presenter->errors, std::vector<FriendlyError> { c.error });
         EXPECT_EQ(state->lastError(), c.error);
-        EXPECT_EQ(state->devices().size(), c.listed.size()); // the list read is published
         EXPECT_TRUE(rig.clock->sleeps.empty());
         EXPECT_FALSE(rig.defaults->contains("lastPhoneIP"));
     }
 }
 
-TEST(AppStateWirelessTest, AFailedTcpipShowsItsOutputAndSendsThePhoneBackToUSB)
+TEST(AppStateWirelessTest, GoWirelessConnectsRetriesRestartsTheServerOnNoRouteAndEndsOnUSB)
 {
-    ControllerRig rig;
-    scriptHappyPhone(rig);
-    rig.adb.on(kTcpip, { .out = "", .err = "error: closed", .exitCode = 1 });
-    auto state = rig.make();
-    runToEnd(*state, &AppState::goWireless);
-    EXPECT_EQ(rig.adb.calls(), (std::vector<Args> { kList, kRoute, kTcpip, kBackToUSB }));
-    EXPECT_EQ(rig.presenter->errors,
-        (std::vector<FriendlyError> { { "The phone didn’t switch to wireless mode.",
-            "Unplug and replug the cable, tap Allow if asked, and try again.", "error: closed" } }));
-    EXPECT_TRUE(rig.clock->sleeps.empty());
+    struct Case {
+        const char* name;
+        std::vector<Answer> connectAnswers; // the last one repeats
+        std::vector<Args> calls;
+        std::vector<double> sleeps;
+        std::optional<FriendlyError> error;
+    };
+    const std::vector<Args> opened { kList, kRoute, kTcpip };
+    const std::vector<Args> five(5, kConnectHome), three(3, kConnectHome), two(2, kConnectHome);
+    const std::vector<Args> restart { { "kill-server" }, { "start-server" } };
+    std::vector<Answer> noRouteThenRefused(5, out(kNoRoute, 1));
+    noRouteThenRefused.push_back(out(kRefused, 1));
+    auto noRouteThenThrough = noRouteThenRefused;
+    noRouteThenThrough.push_back(out("connected to 192.168.1.40:5555"));
+    const FriendlyError wifiAdvice { "Couldn’t connect over Wi-Fi.",
+        "Make sure the computer and phone are on the same Wi-Fi network (not a guest network), then try "
+        "again.",
+        kRefused };
+    const std::string noRoute = "FAILED TO CONNECT TO '192.168.1.40:5555': NO ROUTE TO HOST";
+    const std::vector<Case> cases {
+        { "first try", { out("connected to 192.168.1.40:5555") }, concat({ opened, { kConnectHome, kList } }),
+            { 2 }, std::nullopt },
+        { "refused five times", { out(kRefused, 1) }, concat({ opened, five, { kBackToUSB } }),
+            { 2, 1, 1, 1, 1 }, wifiAdvice },
+        { "no route throughout", { out(noRoute, 1) },
+            concat({ opened, five, restart, three, { kBackToUSB } }), { 2, 1, 1, 1, 1, 2, 1, 1 },
+            FriendlyError { "Something on this computer is blocking the connection to your phone.",
+                "Check that your firewall lets Tessaly reach your home network (for example `sudo ufw allow "
+                "out to 192.168.0.0/16`). Then click “Go Wireless” once more.\nThe cable still works in the "
+                "meantime.",
+                noRoute } },
+        { "refused after the restart", noRouteThenRefused,
+            concat({ opened, five, restart, three, { kBackToUSB } }), { 2, 1, 1, 1, 1, 2, 1, 1 },
+            wifiAdvice },
+        { "through after the restart", noRouteThenThrough, concat({ opened, five, restart, two, { kList } }),
+            { 2, 1, 1, 1, 1, 2, 1 }, std::nullopt },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ControllerRig rig;
+        scriptHappyPhone(rig);
+        rig.adb.onSequence(kConnectHome, c.connectAnswers);
+        rig.defaults->writeBool(AppState::kLastWasHotspot, true);
+        auto state = rig.make();
+        Texts shown { "Checking the USB connection…", "Finding your phone’s Wi-Fi address…",
+            "Turning on wireless debugging…", "Connecting to 192.168.1.40…" };
+        if (c.sleeps.size() > 5)
+            shown.insert(shown.end(), { "Restarting the connection…", "Connecting to 192.168.1.40…" });
+        EXPECT_EQ(runToEnd(*state, &AppState::goWireless), shown);
+        EXPECT_EQ(rig.adb.calls(), c.calls);
+        EXPECT_EQ(rig.clock->sleeps, c.sleeps);
+        EXPECT_EQ(rig.presenter->errors, c.error ? std::vector { *c.error } : std::vector<FriendlyError> {});
+        EXPECT_EQ(rig.defaults->readBool("lastWasHotspot"), c.error.has_value());
+        if (c.error) {
+            EXPECT_TRUE(rig.presenter->infos.empty());
+            EXPECT_FALSE(rig.defaults->contains("lastPhoneIP"));
+            continue;
+        }
+        EXPECT_EQ(rig.defaults->readString("lastPhoneIP"), "192.168.1.40");
+        EXPECT_EQ(rig.presenter->infos,
+            (std::vector<test::RecordingPresenter::Info> { { "Wireless is ready! 🎉",
+                "Connected to your phone at 192.168.1.40.\nYou can unplug the USB cable now, then click "
+                "“Mirror Phone”.\n\nWhen you're done, use “Disconnect Wireless” to switch it off." } }));
+    }
 }
 
-TEST(AppStateWirelessTest, ATcpipThatHangsTimesOutAfterTenSecondsAndIsUndone)
+TEST(AppStateWirelessTest, HotspotConnectsDirectlyOrThroughTheCable)
 {
-    using clock = std::chrono::steady_clock;
-    ControllerRig rig;
-    scriptHappyPhone(rig);
-    rig.adb.on(kTcpip, { .out = "restarting in TCP mode port: 5555", .delay = 30 });
-    auto state = rig.make();
-    const auto begin = clock::now();
-    runToEnd(*state, &AppState::goWireless);
-    const double seconds = std::chrono::duration<double>(clock::now() - begin).count();
-    EXPECT_GT(seconds, 9.5);
-    EXPECT_LT(seconds, 13.0);
-    // It may have switched before hanging: the phone is told to stop listening all the same.
-    EXPECT_EQ(rig.adb.calls(), (std::vector<Args> { kList, kRoute, kTcpip, kBackToUSB }));
-    ASSERT_EQ(rig.presenter->errors.size(), 1u);
-    EXPECT_EQ(rig.presenter->errors[0].title, "The phone didn’t switch to wireless mode.");
-}
-
-TEST(AppStateWirelessTest, FiveFailedAttemptsWaitOneSecondBetweenThemAndEndOnUSB)
-{
-    ControllerRig rig;
-    scriptHappyPhone(rig);
-    rig.adb.on(kConnectHome, out(kRefused, 1));
-    auto state = rig.make();
-    runToEnd(*state, &AppState::goWireless);
-
-    std::vector<Args> expected { kList, kRoute, kTcpip };
-    expected.insert(expected.end(), 5, kConnectHome);
-    expected.push_back(kBackToUSB);
-    EXPECT_EQ(rig.adb.calls(), expected);
-    EXPECT_EQ(rig.clock->sleeps, (std::vector<double> { 2.0, 1.0, 1.0, 1.0, 1.0 }));
-    EXPECT_EQ(rig.presenter->errors,
-        (std::vector<FriendlyError> { { "Couldn’t connect over Wi-Fi.",
-            "Make sure the computer and phone are on the same Wi-Fi network (not a guest network), then try "
-            "again.",
-            kRefused } }));
-    EXPECT_TRUE(rig.presenter->infos.empty());
-    EXPECT_FALSE(rig.defaults->contains("lastPhoneIP"));
-}
-
-TEST(AppStateWirelessTest, NoRouteToHostRestartsTheServerThenGivesTheFirewallAdvice)
-{
-    ControllerRig rig;
-    scriptHappyPhone(rig);
-    rig.adb.on(kConnectHome, out("FAILED TO CONNECT TO '192.168.1.40:5555': NO ROUTE TO HOST", 1));
-    auto state = rig.make();
-    const auto shown = runToEnd(*state, &AppState::goWireless);
-
-    std::vector<Args> expected { kList, kRoute, kTcpip };
-    expected.insert(expected.end(), 5, kConnectHome);
-    expected.push_back({ "kill-server" });
-    expected.push_back({ "start-server" });
-    expected.insert(expected.end(), 3, kConnectHome);
-    expected.push_back(kBackToUSB);
-    EXPECT_EQ(rig.adb.calls(), expected);
-    EXPECT_EQ(rig.clock->sleeps, (std::vector<double> { 2.0, 1.0, 1.0, 1.0, 1.0, 2.0, 1.0, 1.0 }));
-    EXPECT_EQ(std::vector<std::string>(shown.end() - 3, shown.end()),
-        (std::vector<std::string> {
-            "Connecting to 192.168.1.40…", "Restarting the connection…", "Connecting to 192.168.1.40…" }));
-    EXPECT_EQ(rig.presenter->errors,
-        (std::vector<
-            FriendlyError> { { "Something on this computer is blocking the connection to your phone.",
-            "Check that your firewall lets Tessaly reach your home network (for example `sudo ufw allow out "
-            "to 192.168.0.0/16`). Then click “Go Wireless” once more.\nThe cable still works in the "
-            "meantime.",
-            "FAILED TO CONNECT TO '192.168.1.40:5555': NO ROUTE TO HOST" } }));
-}
-
-TEST(AppStateWirelessTest, AfterTheServerRestartTheLastAnswerDecidesTheOutcome)
-{
-    std::vector<Answer> noRouteFiveTimes(5, out(kNoRoute, 1));
-
-    // Through on the second attempt after the restart: success, nothing undone.
-    ControllerRig through;
-    scriptHappyPhone(through);
-    auto answers = noRouteFiveTimes;
-    answers.push_back(out(kRefused, 1));
-    answers.push_back(out("connected to 192.168.1.40:5555"));
-    through.adb.onSequence(kConnectHome, answers);
-    auto state = through.make();
-    runToEnd(*state, &AppState::goWireless);
-    EXPECT_EQ(through.presenter->infos.size(), 1u);
-    EXPECT_TRUE(through.presenter->errors.empty());
-    const auto throughCalls = through.adb.calls();
-    EXPECT_EQ(std::count(throughCalls.begin(), throughCalls.end(), kBackToUSB), 0);
-    EXPECT_EQ(through.defaults->readString("lastPhoneIP"), "192.168.1.40");
-
-    // Refused after the restart: the plain Wi-Fi advice, with that answer as details.
-    ControllerRig refused;
-    scriptHappyPhone(refused);
-    answers = noRouteFiveTimes;
-    answers.push_back(out(kRefused, 1));
-    refused.adb.onSequence(kConnectHome, answers);
-    auto other = refused.make();
-    runToEnd(*other, &AppState::goWireless);
-    ASSERT_EQ(refused.presenter->errors.size(), 1u);
-    EXPECT_EQ(refused.presenter->errors[0].title, "Couldn’t connect over Wi-Fi.");
-    EXPECT_EQ(refused.presenter->errors[0].details, kRefused);
-    EXPECT_EQ(refused.adb.calls().back(), kBackToUSB);
-}
-
-TEST(AppStateWirelessTest, ConnectOverWiFiReturnsTheLastFailureAndTriesAtLeastOnce)
-{
-    ControllerRig rig;
-    rig.adb.onSequence(
-        kConnectHome, { out("first", 1), out("second", 1), out("connected to 192.168.1.40:5555") });
-    auto state = rig.make();
-    EXPECT_EQ(QCoro::waitFor(state->connectOverWiFi("192.168.1.40", 2)), "second");
-    EXPECT_EQ(QCoro::waitFor(state->connectOverWiFi("192.168.1.40", 0)), std::nullopt);
-    EXPECT_EQ(rig.adb.calls().size(), 3u);
-    EXPECT_EQ(rig.clock->sleeps, (std::vector<double> { 1.0 }));
-}
-
-// Hotspot ------------------------------------------------------------------------------
-
-TEST(AppStateWirelessTest, HotspotConnectsToTheRouterAndRemembersTheKind)
-{
-    ControllerRig rig;
-    rig.network->routerIP = "192.168.43.1";
-    rig.defaults->writeString(AppState::kLastPhoneIP, "192.168.1.40");
-    rig.adb.on(kConnectHotspot, out("connected to 192.168.43.1:5555"));
-    rig.adb.on(kList, deviceList({ "192.168.43.1:5555 device model:Pixel_7" }));
-    auto state = rig.make();
-    const auto shown = runToEnd(*state, &AppState::connectHotspot);
-
-    EXPECT_EQ(rig.adb.calls(), (std::vector<Args> { kConnectHotspot, kList, kList }));
-    EXPECT_EQ(shown,
-        (std::vector<std::string> {
-            "Looking for your phone’s hotspot…", "Connecting to your phone at 192.168.43.1…" }));
-    EXPECT_TRUE(rig.defaults->readBool("lastWasHotspot"));
-    EXPECT_EQ(rig.defaults->readString("lastPhoneIP"), "192.168.1.40");
-    EXPECT_EQ(state->macRouterIP(), "192.168.43.1");
-    EXPECT_TRUE(state->isOnHotspot());
-    EXPECT_TRUE(rig.clock->sleeps.empty());
-    EXPECT_EQ(rig.presenter->infos,
-        (std::vector<test::RecordingPresenter::Info> { { "Connected directly to your phone 🎉",
-            "Tessaly is now talking to your phone through its hotspot, with no router in between.\nYou can "
-            "unplug the cable and click “Mirror Phone”.\n\nNote: while your computer is on the phone’s "
-            "hotspot, it uses the phone’s mobile data for internet." } }));
-}
-
-TEST(AppStateWirelessTest, HotspotWithoutARouterRunsNothing)
-{
-    ControllerRig rig;
-    auto state = rig.make();
-    runToEnd(*state, &AppState::connectHotspot);
-    EXPECT_TRUE(rig.adb.calls().empty());
-    EXPECT_EQ(rig.presenter->errors,
-        (std::vector<FriendlyError> { { "This computer isn’t connected to a Wi-Fi hotspot.",
-            "1. On your phone, turn on Hotspot (Settings → Connection & sharing → Portable hotspot).\n2. On "
-            "your computer, open the Wi-Fi menu and join the phone’s hotspot.\n3. Click “Connect via "
-            "Hotspot” again.",
-            "" } }));
-}
-
-TEST(AppStateWirelessTest, HotspotRetriesThroughTheCableAndUndoesItOnFailure)
-{
-    ControllerRig rig;
-    rig.network->routerIP = "192.168.43.1";
-    rig.adb.on(kList, deviceList({ "U1 device usb:1-1" }));
-    rig.adb.onSequence(kConnectHotspot,
-        { out("failed to connect to '192.168.43.1:5555': Connection refused", 1), out("first retry", 1),
-            out("cannot connect to 192.168.43.1:5555: Connection timed out", 1) });
-    auto state = rig.make();
-    const auto shown = runToEnd(*state, &AppState::connectHotspot);
-
-    EXPECT_EQ(rig.adb.calls(),
-        (std::vector<Args> { kConnectHotspot, kList, kTcpip, kConnectHotspot, kConnectHotspot, kBackToUSB }));
-    EXPECT_EQ(rig.clock->sleeps, (std::vector<double> { 2.0, 1.0, 1.0 }));
-    EXPECT_EQ(shown,
-        (std::vector<std::string> { "Looking for your phone’s hotspot…",
-            "Connecting to your phone at 192.168.43.1…", "Turning on wireless debugging…",
-            "Connecting to your phone at 192.168.43.1…" }));
-    EXPECT_EQ(rig.presenter->errors,
-        (std::vector<FriendlyError> { { "Couldn’t connect through the hotspot.",
-            "Check:\n• This computer is joined to your phone’s hotspot (open the Wi-Fi menu).\n• Wireless "
-            "debugging is on: plug in the USB cable, then click “Connect via Hotspot” again.\n  (It turns "
-            "off whenever the phone restarts or after “Disconnect Wireless”.)",
-            "cannot connect to 192.168.43.1:5555: Connection timed out" } }));
-    EXPECT_FALSE(rig.defaults->contains("lastWasHotspot"));
-}
-
-TEST(AppStateWirelessTest, HotspotRetryThatGetsThroughKeepsTheLinkOpen)
-{
-    ControllerRig rig;
-    rig.network->routerIP = "192.168.43.1";
-    rig.adb.on(kList, deviceList({ "U1 device usb:1-1" }));
-    rig.adb.onSequence(kConnectHotspot,
-        { out("failed to connect", 1), out("failed to connect", 1), out("connected to 192.168.43.1:5555") });
-    auto state = rig.make();
-    runToEnd(*state, &AppState::connectHotspot);
-    EXPECT_EQ(rig.adb.calls(),
-        (std::vector<Args> { kConnectHotspot, kList, kTcpip, kConnectHotspot, kConnectHotspot, kList }));
-    EXPECT_EQ(rig.clock->sleeps, (std::vector<double> { 2.0, 1.0 }));
-    EXPECT_EQ(rig.presenter->infos.size(), 1u);
-    EXPECT_TRUE(rig.defaults->readBool("lastWasHotspot"));
+    struct Case {
+        const char* name;
+        std::optional<std::string> router;
+        std::string listed;
+        std::vector<Answer> connectAnswers;
+        std::vector<Args> calls;
+        std::vector<double> sleeps;
+        Texts shown;
+        std::optional<FriendlyError> error;
+    };
+    const Texts direct { "Looking for your phone’s hotspot…", "Connecting to your phone at 192.168.43.1…" };
+    Texts throughCable = direct;
+    throughCable.insert(throughCable.end(),
+        { "Turning on wireless debugging…", "Connecting to your phone at 192.168.43.1…" });
+    const std::vector<Case> cases {
+        { "no hotspot", std::nullopt, "", {}, {}, {}, { direct[0] },
+            FriendlyError { "This computer isn’t connected to a Wi-Fi hotspot.",
+                "1. On your phone, turn on Hotspot (Settings → Connection & sharing → Portable hotspot).\n2. "
+                "On your computer, open the Wi-Fi menu and join the phone’s hotspot.\n3. Click “Connect via "
+                "Hotspot” again.",
+                "" } },
+        { "direct", "192.168.43.1", "192.168.43.1:5555 device model:Pixel_7",
+            { out("connected to 192.168.43.1:5555") }, { kConnectHotspot, kList, kList }, {}, direct,
+            std::nullopt },
+        { "through the cable", "192.168.43.1", "U1 device usb:1-1",
+            { out("failed to connect", 1), out("failed to connect", 1),
+                out("connected to 192.168.43.1:5555") },
+            { kConnectHotspot, kList, kTcpip, kConnectHotspot, kConnectHotspot, kList }, { 2, 1 },
+            throughCable, std::nullopt },
+        { "cable retries fail", "192.168.43.1", "U1 device usb:1-1",
+            { out("failed to connect to '192.168.43.1:5555': Connection refused", 1), out("first retry", 1),
+                out("cannot connect to 192.168.43.1:5555: Connection timed out", 1) },
+            { kConnectHotspot, kList, kTcpip, kConnectHotspot, kConnectHotspot, kBackToUSB }, { 2, 1, 1 },
+            throughCable,
+            FriendlyError { "Couldn’t connect through the hotspot.",
+                "Check:\n• This computer is joined to your phone’s hotspot (open the Wi-Fi menu).\n• "
+                "Wireless debugging is on: plug in the USB cable, then click “Connect via Hotspot” again.\n  "
+                "(It turns off whenever the phone restarts or after “Disconnect Wireless”.)",
+                "cannot connect to 192.168.43.1:5555: Connection timed out" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ControllerRig rig;
+        rig.network->routerIP = c.router;
+        rig.defaults->writeString(AppState::kLastPhoneIP, "192.168.1.40");
+        rig.adb.on(kList, deviceList({ c.listed }));
+        if (!c.connectAnswers.empty())
+            rig.adb.onSequence(kConnectHotspot, c.connectAnswers);
+        auto state = rig.make();
+        EXPECT_EQ(runToEnd(*state, &AppState::connectHotspot), c.shown);
+        EXPECT_EQ(rig.adb.calls(), c.calls);
+        EXPECT_EQ(rig.clock->sleeps, c.sleeps);
+        EXPECT_EQ(rig.defaults->readString("lastPhoneIP"), "192.168.1.40");
+        if (c.error) {
+            EXPECT_EQ(rig.presenter->errors, std::vector<FriendlyError> { *c.error });
+            EXPECT_FALSE(rig.defaults->contains("lastWasHotspot"));
+            continue;
+        }
+        EXPECT_TRUE(rig.presenter->errors.empty());
+        EXPECT_TRUE(rig.defaults->readBool("lastWasHotspot"));
+        EXPECT_EQ(state->macRouterIP(), "192.168.43.1");
+        EXPECT_EQ(rig.presenter->infos,
+            (std::vector<test::RecordingPresenter::Info> { { "Connected directly to your phone 🎉",
+                "Tessaly is now talking to your phone through its hotspot, with no router in between.\nYou "
+                "can unplug the cable and click “Mirror Phone”.\n\nNote: while your computer is on the "
+                "phone’s hotspot, it uses the phone’s mobile data for internet." } }));
+    }
 }
 
 TEST(AppStateWirelessTest, HotspotOnTheHomeSubnetWithoutCableFailsAtOnceWithTheHomeWiFiTitle)
 {
-    struct Case {
-        std::optional<std::string> lastPhoneIP;
-        std::string title;
-    };
     const std::string home = "This computer seems to be on your home Wi-Fi, not the phone’s hotspot.";
     const std::string plain = "Couldn’t connect through the hotspot.";
-    const std::vector<Case> cases {
+    const std::pair<std::optional<std::string>, std::string> cases[] {
         { "192.168.1.40", home }, { "192.168.2.40", plain }, { std::nullopt, plain },
         { "192.168.1.255", plain }, // not a phone's address
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lastPhoneIP.value_or("none"));
+    for (const auto& [lastPhoneIP, title] : cases) {
+        SCOPED_TRACE(lastPhoneIP.value_or("none"));
         ControllerRig rig;
         rig.network->routerIP = "192.168.1.1";
-        if (c.lastPhoneIP)
-            rig.defaults->writeString(AppState::kLastPhoneIP, *c.lastPhoneIP);
+        if (lastPhoneIP)
+            rig.defaults->writeString(AppState::kLastPhoneIP, *lastPhoneIP);
         rig.adb.on(kList, deviceList({ "192.168.1.40:5555 offline" }));
         rig.adb.on({ "connect", "192.168.1.1:5555" }, out("cannot connect to 192.168.1.1:5555", 1));
         auto state = rig.make();
@@ -375,55 +294,41 @@ TEST(AppStateWirelessTest, HotspotOnTheHomeSubnetWithoutCableFailsAtOnceWithTheH
         EXPECT_EQ(rig.adb.calls(), (std::vector<Args> { { "connect", "192.168.1.1:5555" }, kList }));
         EXPECT_TRUE(rig.clock->sleeps.empty());
         ASSERT_EQ(rig.presenter->errors.size(), 1u);
-        EXPECT_EQ(rig.presenter->errors[0].title, c.title);
+        EXPECT_EQ(rig.presenter->errors[0].title, title);
         EXPECT_EQ(rig.presenter->errors[0].details, "cannot connect to 192.168.1.1:5555");
     }
 }
 
-// Disconnect ---------------------------------------------------------------------------
-
-TEST(AppStateWirelessTest, DisconnectSendsThePhoneBackToUSBAndDropsEachAddressOnce)
+TEST(AppStateWirelessTest, DisconnectDropsEachAddressOnceOrSaysThePhoneWasNotReached)
 {
-    ControllerRig rig;
-    rig.defaults->writeString(AppState::kLastPhoneIP, "192.168.1.40");
-    rig.defaults->writeBool(AppState::kLastWasHotspot, true);
-    rig.adb.onSequence(kList, { deviceList({ "192.168.1.40:5555 device model:Pixel_7" }), deviceList({}) });
-    auto state = rig.make();
-    const auto shown = runToEnd(*state, &AppState::disconnectWireless);
-
-    EXPECT_EQ(rig.adb.calls(),
-        (std::vector<Args> {
-            kList, { "-s", "192.168.1.40:5555", "usb" }, { "disconnect", "192.168.1.40:5555" }, kList }));
-    EXPECT_EQ(shown, (std::vector<std::string> { "Turning off wireless debugging…" }));
-    EXPECT_TRUE(rig.presenter->errors.empty());
-    EXPECT_TRUE(rig.presenter->infos.empty());
-    EXPECT_TRUE(state->devices().empty());
-    // The remembered addresses stay for the next reconnect.
-    EXPECT_EQ(rig.defaults->readString("lastPhoneIP"), "192.168.1.40");
-    EXPECT_TRUE(rig.defaults->readBool("lastWasHotspot"));
+    const FriendlyError notReached { "Disconnected, but the phone couldn’t be reached.",
+        "This computer is disconnected. The phone may still be listening for wireless debugging until it "
+        "restarts. To be sure: plug in the cable and click “Disconnect Wireless” again, or restart the "
+        "phone.",
+        "" };
+    for (const bool listed : { true, false }) {
+        SCOPED_TRACE(listed);
+        ControllerRig rig;
+        rig.defaults->writeString(AppState::kLastPhoneIP, "192.168.1.40");
+        rig.defaults->writeBool(AppState::kLastWasHotspot, true);
+        rig.adb.onSequence(kList,
+            { deviceList(listed ? Texts { "192.168.1.40:5555 device model:Pixel_7" } : Texts {}),
+                deviceList({}) });
+        auto state = rig.make();
+        EXPECT_EQ(
+            runToEnd(*state, &AppState::disconnectWireless), Texts { "Turning off wireless debugging…" });
+        const std::vector<Args> backToUSB { { "-s", "192.168.1.40:5555", "usb" } };
+        EXPECT_EQ(rig.adb.calls(),
+            concat({ { kList }, listed ? backToUSB : std::vector<Args> {},
+                { { "disconnect", "192.168.1.40:5555" }, kList } }));
+        EXPECT_EQ(rig.presenter->errors, listed ? std::vector<FriendlyError> {} : std::vector { notReached });
+        EXPECT_TRUE(rig.presenter->infos.empty());
+        EXPECT_TRUE(state->devices().empty());
+        // The remembered addresses stay for the next reconnect.
+        EXPECT_EQ(rig.defaults->readString("lastPhoneIP"), "192.168.1.40");
+        EXPECT_TRUE(rig.defaults->readBool("lastWasHotspot"));
+    }
 }
-
-TEST(AppStateWirelessTest, DisconnectWithNothingListedRunsNoCommandAndSaysSo)
-{
-    ControllerRig rig;
-    rig.adb.on(kList, deviceList({}));
-    auto state = rig.make();
-    runToEnd(*state, &AppState::disconnectWireless);
-    EXPECT_EQ(rig.adb.calls(), (std::vector<Args> { kList, kList }));
-    EXPECT_EQ(rig.presenter->errors,
-        (std::vector<FriendlyError> { { "Disconnected, but the phone couldn’t be reached.",
-            "This computer is disconnected. The phone may still be listening for wireless debugging until it "
-            "restarts. To be sure: plug in the cable and click “Disconnect Wireless” again, or restart the "
-            "phone.",
-            "" } }));
-}
-
-// A controller in the middle of a mirroring session of `serial`.
-class MirroringAppState : public AppState {
-public:
-    using AppState::AppState;
-    void placeMirroredSerial(std::string serial) { m_mirroredSerial = std::move(serial); }
-};
 
 TEST(AppStateWirelessTest, DisconnectEndsASessionOverTheNetworkButNotOneOverTheCable)
 {
@@ -433,17 +338,13 @@ TEST(AppStateWirelessTest, DisconnectEndsASessionOverTheNetworkButNotOneOverTheC
         ControllerRig rig;
         rig.scrcpy.otherwise({ .delay = 30 });
         rig.adb.on(kList, deviceList({ "U1 device usb:1-1", "192.168.1.40:5555 device" }));
-        MirroringAppState state(rig.services());
+        test::PlacedAppState state(rig.services());
         ASSERT_FALSE(state.scrcpy().start(
             rig.scrcpy.path(), {}, ProcessRunner::safeEnvironment(std::nullopt), [](const std::string&) {},
             [](std::int32_t, const std::string&, bool) {}));
         state.placeMirroredSerial(serial);
         runToEnd(state, &AppState::disconnectWireless);
-        QElapsedTimer waited;
-        waited.start();
-        while (state.scrcpy().isRunning() && waited.elapsed() < (stops ? 3000 : 300))
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        EXPECT_EQ(state.scrcpy().isRunning(), !stops);
+        EXPECT_EQ(test::waitFor([&] { return !state.scrcpy().isRunning(); }, stops ? 3000 : 300), stops);
         state.scrcpy().stopAndWait();
     }
 }
@@ -458,39 +359,32 @@ TEST(AppStateWirelessTest, SwitchOffPrefersAWirelessPhoneAndCountsOnlyAClearAnsw
         std::vector<Args> calls;
         bool reached;
     };
-    const auto wifi = [](std::string serial, std::string state = "device") {
-        return Device { std::move(serial), std::move(state), std::nullopt, Device::Connection::wifi };
-    };
-    const auto usb = [](std::string serial, std::string state = "device") {
-        return Device { std::move(serial), std::move(state), std::nullopt, Device::Connection::usb };
-    };
     const ProcessResult ok;
     const ProcessResult failed { .exitCode = 1, .stdOut = "", .stdErr = "error: closed", .timedOut = false };
     const ProcessResult hung { .exitCode = -1, .stdOut = "", .stdErr = "", .timedOut = true };
+    const std::string service = "adb-X._adb-tls-connect._tcp";
     const std::vector<Case> cases {
-        { "wireless before cable", { usb("U1"), wifi("10.0.0.7:5555") }, std::nullopt, ok,
+        { "wireless before cable", { usbPhone("U1"), wifiPhone("10.0.0.7:5555") }, std::nullopt, ok,
             { { "-s", "10.0.0.7:5555", "usb" }, { "disconnect", "10.0.0.7:5555" } }, true },
-        { "cable when the wireless one is offline", { wifi("10.0.0.7:5555", "offline"), usb("U1") },
-            "10.0.0.8", ok,
+        { "cable when the wireless one is offline",
+            { wifiPhone("10.0.0.7:5555", {}, "offline"), usbPhone("U1") }, "10.0.0.8", ok,
             { { "-s", "U1", "usb" }, { "disconnect", "10.0.0.7:5555" }, { "disconnect", "10.0.0.8:5555" } },
             true },
-        { "refused usb", { usb("U1") }, std::nullopt, failed, { { "-s", "U1", "usb" } }, false },
-        { "timed-out usb", { usb("U1") }, std::nullopt, hung, { { "-s", "U1", "usb" } }, false },
-        { "nobody ready, saved address only", { usb("U1", "unauthorized") }, "192.168.1.40", ok,
+        { "refused usb", { usbPhone("U1") }, std::nullopt, failed, { { "-s", "U1", "usb" } }, false },
+        { "timed-out usb", { usbPhone("U1") }, std::nullopt, hung, { { "-s", "U1", "usb" } }, false },
+        { "nobody ready, saved address only", { usbPhone("U1", {}, "unauthorized") }, "192.168.1.40", ok,
             { { "disconnect", "192.168.1.40:5555" } }, false },
-        { "duplicates dropped, service names too",
-            { wifi("adb-X._adb-tls-connect._tcp"), wifi("192.168.1.40:5555", "offline"),
-                wifi("adb-X._adb-tls-connect._tcp", "offline") },
+        { "duplicates dropped",
+            { wifiPhone(service), wifiPhone("192.168.1.40:5555", {}, "offline"),
+                wifiPhone(service, {}, "offline") },
             "192.168.1.40", ok,
-            { { "-s", "adb-X._adb-tls-connect._tcp", "usb" }, { "disconnect", "adb-X._adb-tls-connect._tcp" },
-                { "disconnect", "192.168.1.40:5555" } },
+            { { "-s", service, "usb" }, { "disconnect", service }, { "disconnect", "192.168.1.40:5555" } },
             true },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<Args> calls;
-        AppState::AdbRun run
-            = [&calls, &c](std::vector<std::string> arguments) -> QCoro::Task<ProcessResult> {
+        AppState::AdbRun run = [&calls, &c](Args arguments) -> QCoro::Task<ProcessResult> {
             const bool isUsb = arguments.size() == 3 && arguments[2] == "usb";
             calls.push_back(std::move(arguments));
             co_return isUsb ? c.usbAnswer : ProcessResult {};
@@ -500,35 +394,17 @@ TEST(AppStateWirelessTest, SwitchOffPrefersAWirelessPhoneAndCountsOnlyAClearAnsw
     }
 }
 
-TEST(AppStateWirelessTest, AHangingDeviceListIsGivenUpAfterFiveSeconds)
-{
-    using clock = std::chrono::steady_clock;
-    ControllerRig rig;
-    rig.adb.on(kList,
-        { .chunks = { { .text = "List of devices attached\nU1 device usb:1-1\n", .delayBefore = 30 } } });
-    auto state = rig.make();
-    const auto begin = clock::now();
-    runToEnd(*state, &AppState::goWireless);
-    const double seconds = std::chrono::duration<double>(clock::now() - begin).count();
-    EXPECT_GT(seconds, 4.5);
-    EXPECT_LT(seconds, 8.0);
-    EXPECT_EQ(rig.adb.calls(), (std::vector<Args> { kList }));
-    ASSERT_EQ(rig.presenter->errors.size(), 1u);
-    EXPECT_EQ(rig.presenter->errors[0].title, "Plug in your phone first.");
-}
-
-// Entries ------------------------------------------------------------------------------
-
 TEST(AppStateWirelessTest, EntriesRefuseWhileBusyAndNeedAdb)
 {
+    const auto operations
+        = { &AppState::goWireless, &AppState::connectHotspot, &AppState::disconnectWireless };
     ControllerRig rig;
     rig.network->routerIP = "192.168.43.1";
     scriptHappyPhone(rig);
     test::PlacedAppState state(rig.services());
     state.placeBusy("Looking for your phone…");
-    state.goWireless();
-    state.connectHotspot();
-    state.disconnectWireless();
+    for (const auto operation : operations)
+        (state.*operation)();
     EXPECT_FALSE(state.hasRunningTasks());
     EXPECT_TRUE(rig.adb.calls().empty());
     EXPECT_EQ(state.busyMessage(), "Looking for your phone…");
@@ -537,13 +413,9 @@ TEST(AppStateWirelessTest, EntriesRefuseWhileBusyAndNeedAdb)
     missing.withAdb = false;
     missing.network->routerIP = "192.168.43.1";
     auto noAdb = missing.make();
-    for (const auto operation :
-        { &AppState::goWireless, &AppState::connectHotspot, &AppState::disconnectWireless })
+    for (const auto operation : operations)
         runToEnd(*noAdb, operation);
-    ASSERT_EQ(missing.presenter->errors.size(), 3u);
-    for (const FriendlyError& error : missing.presenter->errors)
-        EXPECT_EQ(error, AppState::missingToolsError());
-    EXPECT_EQ(missing.presenter->errors[0].title, "scrcpy or adb is missing.");
+    EXPECT_EQ(missing.presenter->errors, std::vector<FriendlyError>(3, AppState::missingToolsError()));
 }
 
 } // namespace

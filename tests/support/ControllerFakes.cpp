@@ -70,4 +70,14 @@ StandInTool::Answer deviceList(const std::vector<std::string>& lines)
     return answer;
 }
 
+Device usbPhone(std::string serial, std::optional<std::string> model, std::string state)
+{
+    return Device { std::move(serial), std::move(state), std::move(model), Device::Connection::usb };
+}
+
+Device wifiPhone(std::string serial, std::optional<std::string> model, std::string state)
+{
+    return Device { std::move(serial), std::move(state), std::move(model), Device::Connection::wifi };
+}
+
 } // namespace tessaly::test

@@ -60,6 +60,7 @@ public:
         emit changed();
     }
     void placeBusy(std::optional<std::string> message) { setBusyMessage(std::move(message)); }
+    void placeMirroredSerial(std::string serial) { m_mirroredSerial = std::move(serial); }
     void placePocketMode(bool on)
     {
         m_mirroringInPocketMode = on;
@@ -81,5 +82,8 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // adb's answer to "devices -l" for the given lines (each "SERIAL STATE [fields]").
 StandInTool::Answer deviceList(const std::vector<std::string>& lines);
+
+Device usbPhone(std::string serial, std::optional<std::string> model = {}, std::string state = "device");
+Device wifiPhone(std::string serial, std::optional<std::string> model = {}, std::string state = "device");
 
 } // namespace tessaly::test
