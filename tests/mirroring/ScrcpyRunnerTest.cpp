@@ -102,9 +102,8 @@ TEST_F(ScrcpyRunnerTest, SplitsLinesAcrossChunksKeepsTheUnfinishedTailAndEndsWit
     EXPECT_EQ(recorder.exits[0].status, 3);
     EXPECT_FALSE(recorder.exits[0].stoppedByUser);
     EXPECT_EQ(recorder.exits[0].output,
-        "ADB=/usr/bin/adb\nPATH=/usr/bin\nINFO: first\r\n\rsecond\nthird\n\nfifth\nsixth is split\nbad "
-        "\xEF\xBF\xBD "
-        "byte\nlast line without feed");
+        "ADB=/usr/bin/adb\nPATH=/usr/bin\nINFO: first\r\n\rsecond\nthird\n\nfifth\n"
+        "sixth is split\nbad \xEF\xBF\xBD byte\nlast line without feed");
     EXPECT_EQ(runner.output(), recorder.exits[0].output);
     EXPECT_FALSE(runner.isRunning());
     QTest::qWait(100);
@@ -132,28 +131,25 @@ TEST_F(ScrcpyRunnerTest, StartWhileRunningChangesNothingAndStopEndsTheTool)
 {
     scrcpy.on({ "stubborn" }, { .out = "ready\n", .delay = 30, .ignoreSigint = true });
     scrcpy.on({ "polite" }, { .out = "ready\n", .delay = 30 });
-    struct Case {
-        const char* argument;
-        bool wait; // stopAndWait rather than stop
-        int status;
-    };
-    for (const Case& c : { Case { "stubborn", false, SIGKILL }, Case { "polite", false, SIGINT },
-             Case { "stubborn", true, SIGKILL }, Case { "polite", true, SIGINT } }) {
+    // The tool, whether stop or stopAndWait ends it, and its status.
+    for (const auto& [argument, wait, status] :
+        { std::tuple { "stubborn", false, SIGKILL }, std::tuple { "polite", false, SIGINT },
+            std::tuple { "stubborn", true, SIGKILL }, std::tuple { "polite", true, SIGINT } }) {
         Recorder first, second;
-        ASSERT_FALSE(start(runner, first, { c.argument }));
+        ASSERT_FALSE(start(runner, first, { argument }));
         ASSERT_TRUE(first.waitForLine("ready"));
         EXPECT_FALSE(runner.start("/nonexistent/scrcpy", {}, kEnvironment, second.onLine(), second.onExit()));
         EXPECT_FALSE(start(runner, second, { "again" }));
-        if (c.wait) {
+        if (wait) {
             runner.stopAndWait();
-            EXPECT_FALSE(runner.isRunning()) << c.argument;
+            EXPECT_FALSE(runner.isRunning()) << argument;
         } else {
             runner.stop();
             QTest::qWait(150);
-            EXPECT_EQ(runner.isRunning(), c.status == SIGKILL) << c.argument;
+            EXPECT_EQ(runner.isRunning(), status == SIGKILL) << argument;
         }
-        ASSERT_TRUE(first.waitForExits(1, 3000)) << c.argument;
-        EXPECT_EQ(first.exits[0].status, c.status) << c.argument << c.wait;
+        ASSERT_TRUE(first.waitForExits(1, 3000)) << argument;
+        EXPECT_EQ(first.exits[0].status, status) << argument << wait;
         EXPECT_TRUE(first.exits[0].stoppedByUser);
         QTest::qWait(50);
         EXPECT_TRUE(second.exits.empty());

@@ -59,60 +59,58 @@ private:
     const std::string m_top = fs::canonical(m_folder.path().toStdString()).string();
 };
 
+class ToolLocatorTest : public ::testing::Test, public Tree { };
+
 // Links, 0775 and 0777 files and directories come up in the candidate tests below.
-TEST(ToolLocatorTest, VerifiedExecutableChecksTheRealFile)
+TEST_F(ToolLocatorTest, VerifiedExecutableChecksTheRealFile)
 {
-    Tree tree;
-    const std::vector<std::string> usrBin = { tree.at("/usr/bin/") };
-    EXPECT_EQ(ToolLocator::verifiedExecutable(tree.file("/usr/bin/adb"), usrBin), tree.at("/usr/bin/adb"));
+    const std::vector<std::string> usrBin = { at("/usr/bin/") };
+    EXPECT_EQ(ToolLocator::verifiedExecutable(file("/usr/bin/adb"), usrBin), at("/usr/bin/adb"));
     // A prefix names a folder, not the start of a name.
-    EXPECT_EQ(
-        ToolLocator::verifiedExecutable(tree.file("/usr/binx/adb"), { tree.at("/usr/bin") }), std::nullopt);
-    for (const std::string& path : { tree.file("/usr/bin/not-executable", 0644), tree.at("/usr/bin/missing"),
-             tree.file("/opt/outside"), tree.link("/usr/bin/dangling", tree.at("/usr/bin/none")) })
+    EXPECT_EQ(ToolLocator::verifiedExecutable(file("/usr/binx/adb"), { at("/usr/bin") }), std::nullopt);
+    for (const std::string& path : { file("/usr/bin/not-executable", 0644), at("/usr/bin/missing"),
+             file("/opt/outside"), link("/usr/bin/dangling", at("/usr/bin/none")) })
         EXPECT_EQ(ToolLocator::verifiedExecutable(path, usrBin), std::nullopt) << path;
 }
 
-TEST(ToolLocatorTest, AdbCandidatesInOrderRejectedOnesFallThrough)
+TEST_F(ToolLocatorTest, AdbCandidatesInOrderRejectedOnesFallThrough)
 {
-    Tree tree;
-    EXPECT_EQ(ToolLocator::findADB(tree.places()), std::nullopt);
-    const std::string sdk = tree.file(tree.home() + "/Android/Sdk/platform-tools/adb");
-    EXPECT_EQ(ToolLocator::findADB(tree.places()), sdk);
-    Places noHome = tree.places();
+    EXPECT_EQ(ToolLocator::findADB(places()), std::nullopt);
+    const std::string sdk = file(home() + "/Android/Sdk/platform-tools/adb");
+    EXPECT_EQ(ToolLocator::findADB(places()), sdk);
+    Places noHome = places();
     noHome.home.clear();
     EXPECT_EQ(ToolLocator::findADB(noHome), std::nullopt);
 
-    const std::string local = tree.file("/usr/local/bin/adb", 0775);
-    EXPECT_EQ(ToolLocator::findADB(tree.places()), local);
+    const std::string local = file("/usr/local/bin/adb", 0775);
+    EXPECT_EQ(ToolLocator::findADB(places()), local);
     // A link out of the allowed folders, into the user's own files.
-    tree.link("/usr/bin/adb", tree.file(tree.home() + "/Downloads/adb"));
-    EXPECT_EQ(ToolLocator::findADB(tree.places()), local);
+    link("/usr/bin/adb", file(home() + "/Downloads/adb"));
+    EXPECT_EQ(ToolLocator::findADB(places()), local);
     ::chmod(local.c_str(), 0777);
-    EXPECT_EQ(ToolLocator::findADB(tree.places()), sdk);
+    EXPECT_EQ(ToolLocator::findADB(places()), sdk);
 
     // Debian's adb: a link into the Android SDK folder, resolved.
-    fs::remove(tree.at("/usr/bin/adb"));
-    tree.link("/usr/bin/adb", "../lib/android-sdk/platform-tools/adb");
-    const std::string debian = tree.file("/usr/lib/android-sdk/platform-tools/adb");
-    EXPECT_EQ(ToolLocator::findADB(tree.places()), debian);
+    fs::remove(at("/usr/bin/adb"));
+    link("/usr/bin/adb", "../lib/android-sdk/platform-tools/adb");
+    const std::string debian = file("/usr/lib/android-sdk/platform-tools/adb");
+    EXPECT_EQ(ToolLocator::findADB(places()), debian);
 }
 
-TEST(ToolLocatorTest, ScrcpyFromTheNewestCompleteHomebrewVersion)
+TEST_F(ToolLocatorTest, ScrcpyFromTheNewestCompleteHomebrewVersion)
 {
-    Tree tree;
     const std::string cellar = "/home/linuxbrew/.linuxbrew/Cellar/scrcpy/";
-    const std::string oldest = tree.file(cellar + "2.4/bin/scrcpy");
-    const std::string older = tree.file(cellar + "2.10/bin/scrcpy");
-    tree.folder(cellar + "3.1/bin"); // being installed: no executable yet
-    EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), older);
+    const std::string oldest = file(cellar + "2.4/bin/scrcpy");
+    const std::string older = file(cellar + "2.10/bin/scrcpy");
+    folder(cellar + "3.1/bin"); // being installed: no executable yet
+    EXPECT_EQ(ToolLocator::findScrcpy(places()), older);
 
-    tree.link("/home/linuxbrew/.linuxbrew/bin/scrcpy", "../Cellar/scrcpy/2.4/bin/scrcpy");
-    EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), oldest);
+    link("/home/linuxbrew/.linuxbrew/bin/scrcpy", "../Cellar/scrcpy/2.4/bin/scrcpy");
+    EXPECT_EQ(ToolLocator::findScrcpy(places()), oldest);
 
-    tree.folder("/usr/bin/scrcpy"); // a directory named like the tool is passed over
-    const std::string local = tree.file("/usr/local/bin/scrcpy");
-    EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), local);
+    folder("/usr/bin/scrcpy"); // a directory named like the tool is passed over
+    const std::string local = file("/usr/local/bin/scrcpy");
+    EXPECT_EQ(ToolLocator::findScrcpy(places()), local);
 }
 
 // <prefix>/libexec/tessaly with adb and scrcpy, <prefix>/share/tessaly/engine with the server.
@@ -128,17 +126,16 @@ struct BuiltIn {
     std::string helpers, adb, scrcpy, engine, server;
 };
 
-TEST(ToolLocatorTest, BuiltInToolsComeFirstWhenLockedDown)
+TEST_F(ToolLocatorTest, BuiltInToolsComeFirstWhenLockedDown)
 {
-    Tree tree;
-    tree.file("/usr/bin/adb");
-    tree.file("/usr/bin/scrcpy");
-    const BuiltIn own(tree);
-    const auto tools = ToolLocator::BuiltInTools::at(tree.places());
+    file("/usr/bin/adb");
+    file("/usr/bin/scrcpy");
+    const BuiltIn own(*this);
+    const auto tools = ToolLocator::BuiltInTools::at(places());
     EXPECT_TRUE(tools.usable);
     EXPECT_EQ(tools.tool("../tessaly/adb"), std::nullopt);
-    EXPECT_EQ(ToolLocator::findADB(tree.places()), own.adb);
-    EXPECT_EQ(ToolLocator::findScrcpy(tree.places()), own.scrcpy);
+    EXPECT_EQ(ToolLocator::findADB(places()), own.adb);
+    EXPECT_EQ(ToolLocator::findScrcpy(places()), own.scrcpy);
     EXPECT_EQ(tools.environment(),
         (std::map<std::string, std::string> {
             { "SCRCPY_SERVER_PATH", own.server }, { "SCRCPY_ICON_DIR", own.engine } }));
@@ -148,13 +145,13 @@ TEST(ToolLocatorTest, BuiltInToolsComeFirstWhenLockedDown)
     EXPECT_TRUE(tools.environment().empty());
     fs::remove(own.server);
     EXPECT_TRUE(tools.environment().empty());
-    EXPECT_TRUE(ToolLocator::BuiltInTools::at(tree.places()).usable);
+    EXPECT_TRUE(ToolLocator::BuiltInTools::at(places()).usable);
     // The test binary itself is not installed: no built-in tools, no extra environment.
     EXPECT_FALSE(ToolLocator::builtIn().usable);
     EXPECT_TRUE(ToolLocator::builtInEnvironment().empty());
 }
 
-TEST(ToolLocatorTest, BuiltInToolsIgnoredUnlessOwnedAndNotWritable)
+TEST_F(ToolLocatorTest, BuiltInToolsIgnoredUnlessOwnedAndNotWritable)
 {
     const std::vector<std::pair<std::string, std::function<void(const BuiltIn&)>>> spoilers = {
         { "group-writable folder", [](const BuiltIn& own) { ::chmod(own.helpers.c_str(), 0775); } },
@@ -171,9 +168,8 @@ TEST(ToolLocatorTest, BuiltInToolsIgnoredUnlessOwnedAndNotWritable)
         EXPECT_EQ(ToolLocator::findADB(tree.places()), system) << name;
     }
     // Files of another owner.
-    Tree tree;
-    const BuiltIn own(tree);
-    Places stranger = tree.places();
+    const BuiltIn own(*this);
+    Places stranger = places();
     stranger.requiredOwner = ::getuid() + 1000;
     EXPECT_FALSE(ToolLocator::BuiltInTools::at(stranger).usable);
 }

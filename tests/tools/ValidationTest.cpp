@@ -26,23 +26,19 @@ void expectSplit(bool (*predicate)(std::string_view), const Texts& accepted, con
 
 } // namespace
 
-TEST(ValidationTest, SafeSerial)
+TEST(ValidationTest, SafeToolArguments)
 {
     expectSplit(Validation::isSafeSerial,
         { repeated("a", 128), "R58M12ABCDE", "adb-ABC-x._adb-tls-connect._tcp", "192.168.1.5:5555",
             "emulator-5554" },
         { "", repeated("a", 129), "-s", "a b", "a/b", "caf\xC3\xA9", "abc\n", std::string("ab\0c", 4) });
-}
-
-TEST(ValidationTest, SafeEncoderName)
-{
     expectSplit(Validation::isSafeEncoderName,
         { "c2.exynos.h264.encoder", "OMX.qcom.video.encoder.avc", "c2.qti.avc.encoder-low_latency",
             repeated("e", 100) },
         { "c2:qti", repeated("e", 101), "-encoder", "", "c2 encoder", "'c2.qti.avc.encoder'" });
 }
 
-TEST(ValidationTest, SafeFileName)
+TEST(ValidationTest, SafeFileNamesAndPhonePaths)
 {
     // 127 two-byte letters and one ASCII letter make 255 bytes.
     expectSplit(Validation::isSafeFileName,
@@ -52,10 +48,6 @@ TEST(ValidationTest, SafeFileName)
             repeated("\xC3\xA9", 128),
             // Not text: a stray continuation byte, a truncated sequence, an overlong "/", a surrogate.
             "a\x80z", "abc\xC3", "a\xC0\xAFz", "\xED\xA0\x80" });
-}
-
-TEST(ValidationTest, SafePhonePath)
-{
     const std::string longest = "/sdcard/" + repeated("x", 255) + "/" + repeated("y", 255) + "/"
         + repeated("z", 255) + "/" + repeated("w", 248); // 1,024 bytes
     expectSplit(Validation::isSafePhonePath,
@@ -65,7 +57,7 @@ TEST(ValidationTest, SafePhonePath)
             "/sdcard/" + repeated("x", 256), longest + "w" });
 }
 
-TEST(ValidationTest, ParseIPv4)
+TEST(ValidationTest, AddressesAndHomeNetworkHosts)
 {
     EXPECT_EQ(Validation::parseIPv4("192.168.1.5"), (std::array { 192, 168, 1, 5 }));
     EXPECT_EQ(Validation::parseIPv4("0.0.0.0"), (std::array { 0, 0, 0, 0 }));
@@ -74,18 +66,10 @@ TEST(ValidationTest, ParseIPv4)
              "192.168..5", "192.168.1.5.", ".192.168.1.5", "192.168.1.256", "192.168.1.1000", " 192.168.1.5",
              "192.168.1.5 ", "+192.168.1.5", "192.168.-1.5", "192.168.1.5/24", "\xD9\xA1.1.1.1", "", "..." })
         EXPECT_EQ(Validation::parseIPv4(text), std::nullopt) << text;
-}
-
-TEST(ValidationTest, PrivateLANIPv4)
-{
     expectSplit(Validation::isPrivateLANIPv4,
         { "10.0.0.1", "10.255.255.254", "172.16.0.1", "172.31.255.254", "192.168.1.5" },
         { "172.15.0.1", "172.32.0.1", "192.168.1.255", "192.168.1.0", "192.169.1.1", "127.0.0.1",
             "169.254.1.1", "100.64.0.1", "8.8.8.8", "192.168.001.5", "192.168.1.5:5555", "" });
-}
-
-TEST(ValidationTest, PrivateHostPort)
-{
     using HostPort = Validation::HostPort;
     EXPECT_EQ(Validation::privateHostPort("192.168.1.5:5555"), (HostPort { "192.168.1.5", 5555 }));
     EXPECT_EQ(Validation::privateHostPort("10.0.0.7:1024"), (HostPort { "10.0.0.7", 1024 }));
