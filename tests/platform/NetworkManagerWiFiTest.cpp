@@ -18,64 +18,48 @@
 namespace tessaly {
 namespace {
 
-const QString kDevices = QStringLiteral("/org/freedesktop/NetworkManager/Devices/");
-const QString kAccessPoints = QStringLiteral("/org/freedesktop/NetworkManager/AccessPoint/");
 const QString kDevice = QStringLiteral("org.freedesktop.NetworkManager.Device");
-const QString kWireless = QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless");
-const QString kAccessPoint = QStringLiteral("org.freedesktop.NetworkManager.AccessPoint");
+const QString kAccessPoint = QStringLiteral("/org/freedesktop/NetworkManager/AccessPoint/");
 
-// A stand-in NetworkManager answering GetDevices and Properties.Get from tables. It
-// lives on its own thread: the code under test blocks the test thread while it asks.
+// A stand-in NetworkManager answering GetDevices and Properties.Get from tables. It runs on
+// its own thread: the code under test blocks the test thread while it asks.
 class FakeNetworkManager : public QDBusVirtualObject {
 public:
     QList<QDBusObjectPath> devices;
     std::map<std::tuple<QString, QString, QString>, QVariant> properties; // path, interface, name
     bool silent = false;
 
-    void addWiFiDevice(int number, const QString& name, const QString& accessPoint)
+    // Type 2 is Wi-Fi, 1 Ethernet; `accessPoint` "/" is none.
+    void addDevice(uint type, const QString& name, const QString& accessPoint = QStringLiteral("/"))
     {
-        const QString path = kDevices + QString::number(number);
+        const QString path = QStringLiteral("/org/freedesktop/NetworkManager/Devices/%1").arg(devices.size());
         devices.append(QDBusObjectPath(path));
-        properties[{ path, kDevice, QStringLiteral("DeviceType") }] = QVariant::fromValue(uint(2));
+        properties[{ path, kDevice, QStringLiteral("DeviceType") }] = QVariant::fromValue(type);
         properties[{ path, kDevice, QStringLiteral("Interface") }] = name;
-        properties[{ path, kWireless, QStringLiteral("ActiveAccessPoint") }]
+        properties[{ path, kDevice + QStringLiteral(".Wireless"), QStringLiteral("ActiveAccessPoint") }]
             = QVariant::fromValue(QDBusObjectPath(accessPoint));
     }
-    void addWiredDevice(int number)
+    void addAccessPoint(const QString& path, uint frequency, uchar strength)
     {
-        const QString path = kDevices + QString::number(number);
-        devices.append(QDBusObjectPath(path));
-        properties[{ path, kDevice, QStringLiteral("DeviceType") }] = QVariant::fromValue(uint(1));
-        properties[{ path, kDevice, QStringLiteral("Interface") }] = QStringLiteral("eth0");
-    }
-    void addAccessPoint(int number, uint frequency, uchar strength)
-    {
-        const QString path = kAccessPoints + QString::number(number);
-        properties[{ path, kAccessPoint, QStringLiteral("Frequency") }] = QVariant::fromValue(frequency);
-        properties[{ path, kAccessPoint, QStringLiteral("Strength") }] = QVariant::fromValue(strength);
+        const QString interface = QStringLiteral("org.freedesktop.NetworkManager.AccessPoint");
+        properties[{ path, interface, QStringLiteral("Frequency") }] = QVariant::fromValue(frequency);
+        properties[{ path, interface, QStringLiteral("Strength") }] = QVariant::fromValue(strength);
     }
 
     QString introspect(const QString&) const override { return {}; }
-
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
     {
         if (silent)
             return true;
-        if (message.member() == QLatin1String("GetDevices")) {
-            connection.send(message.createReply(QVariant::fromValue(devices)));
-            return true;
-        }
-        if (message.member() == QLatin1String("Get") && message.arguments().size() == 2) {
-            const auto found = properties.find(
-                { message.path(), message.arguments()[0].toString(), message.arguments()[1].toString() });
-            if (found != properties.end()) {
-                connection.send(message.createReply(QVariant::fromValue(QDBusVariant(found->second))));
-                return true;
-            }
-        }
-        connection.send(
-            message.createErrorReply(QDBusError::UnknownProperty, QStringLiteral("no such thing")));
-        return true;
+        if (message.member() == QLatin1String("GetDevices"))
+            return connection.send(message.createReply(QVariant::fromValue(devices)));
+        const auto args = message.arguments();
+        const auto found = args.size() == 2
+            ? properties.find({ message.path(), args[0].toString(), args[1].toString() })
+            : properties.end();
+        if (found != properties.end())
+            return connection.send(message.createReply(QVariant::fromValue(QDBusVariant(found->second))));
+        return connection.send(message.createErrorReply(QDBusError::UnknownProperty, QStringLiteral("none")));
     }
 };
 
@@ -86,50 +70,41 @@ protected:
     {
         if (!QFile::exists(QStringLiteral("/usr/bin/dbus-daemon")))
             GTEST_SKIP() << "dbus-daemon is not installed";
-        ASSERT_TRUE(m_folder.isValid());
         const QString config = m_folder.path() + QStringLiteral("/bus.conf");
         QFile file(config);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                   "<busconfig><type>session</type><listen>unix:path="
-            + m_folder.path().toUtf8()
-            + "/bus</listen><auth>EXTERNAL</auth>"
-              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
-              "</busconfig>\n");
+        file.write("<busconfig><type>session</type><listen>unix:path=" + m_folder.path().toUtf8()
+            + "/bus</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+              "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow "
+              "own=\"*\"/>"
+              "</policy></busconfig>\n");
         file.close();
         m_daemon.start(QStringLiteral("/usr/bin/dbus-daemon"),
             { QStringLiteral("--nofork"), QStringLiteral("--print-address"),
                 QStringLiteral("--config-file=") + config });
-        ASSERT_TRUE(m_daemon.waitForStarted(5000));
-        ASSERT_TRUE(m_daemon.waitForReadyRead(5000));
+        ASSERT_TRUE(m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000));
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-        ASSERT_FALSE(m_address.isEmpty());
-        m_client = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, clientName()));
+        m_client = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, kClient));
         ASSERT_TRUE(m_client->isConnected());
     }
 
     void TearDown() override
     {
         if (m_serviceThread.isRunning()) {
-            QDBusConnection::disconnectFromBus(serviceName());
+            QDBusConnection::disconnectFromBus(kService);
             m_serviceThread.quit();
             m_serviceThread.wait();
         }
         m_client.reset();
-        QDBusConnection::disconnectFromBus(clientName());
-        if (m_daemon.state() != QProcess::NotRunning) {
-            m_daemon.kill();
-            m_daemon.waitForFinished(5000);
-        }
+        QDBusConnection::disconnectFromBus(kClient);
+        m_daemon.kill();
+        m_daemon.waitForFinished(5000);
     }
 
     // Puts the fake on the bus, then on its own thread; the test leaves it alone afterwards.
     void serve()
     {
-        QDBusConnection service = QDBusConnection::connectToBus(m_address, serviceName());
-        ASSERT_TRUE(service.isConnected());
+        QDBusConnection service = QDBusConnection::connectToBus(m_address, kService);
         ASSERT_TRUE(service.registerVirtualObject(
             QStringLiteral("/org/freedesktop/NetworkManager"), &m_fake, QDBusConnection::SubPath));
         ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.NetworkManager")));
@@ -137,9 +112,8 @@ protected:
         m_fake.moveToThread(&m_serviceThread);
     }
 
-    QString clientName() const { return QStringLiteral("tessaly-test-client"); }
-    QString serviceName() const { return QStringLiteral("tessaly-test-networkmanager"); }
-
+    const QString kClient = QStringLiteral("tessaly-test-client");
+    const QString kService = QStringLiteral("tessaly-test-networkmanager");
     QTemporaryDir m_folder;
     QProcess m_daemon;
     QString m_address;
@@ -150,13 +124,11 @@ protected:
 
 TEST_F(PrivateBusTest, ConnectedWiFiDeviceGivesItsAccessPoint)
 {
-    FakeNetworkManager fake;
-    m_fake.addWiredDevice(1);
-    m_fake.addWiFiDevice(2, QStringLiteral("wlp3s0"), QStringLiteral("/")); // not connected
-    m_fake.addWiFiDevice(3, QStringLiteral("wlp2s0"), kAccessPoints + QStringLiteral("7"));
-    m_fake.addAccessPoint(7, 5180, 70);
+    m_fake.addDevice(1, QStringLiteral("eth0"));
+    m_fake.addDevice(2, QStringLiteral("wlp3s0")); // not connected
+    m_fake.addDevice(2, QStringLiteral("wlp2s0"), kAccessPoint + QStringLiteral("7"));
+    m_fake.addAccessPoint(kAccessPoint + QStringLiteral("7"), 5180, 70);
     serve();
-
     const auto link = NetworkManagerWiFi::activeLink(*m_client, 2000);
     ASSERT_TRUE(link.has_value());
     EXPECT_EQ(link->interfaceName, "wlp2s0");
@@ -166,23 +138,16 @@ TEST_F(PrivateBusTest, ConnectedWiFiDeviceGivesItsAccessPoint)
 
 TEST_F(PrivateBusTest, NoConnectedWiFiDeviceGivesNone)
 {
-    FakeNetworkManager fake;
-    m_fake.addWiredDevice(1);
-    m_fake.addWiFiDevice(2, QStringLiteral("wlp3s0"), QStringLiteral("/"));
-    // An access point that vanished between the two questions.
-    m_fake.addWiFiDevice(3, QStringLiteral("wlp2s0"), kAccessPoints + QStringLiteral("9"));
+    m_fake.addDevice(1, QStringLiteral("eth0"));
+    m_fake.addDevice(2, QStringLiteral("wlp3s0"));
+    m_fake.addDevice(2, QStringLiteral("wlp2s0"), kAccessPoint + QStringLiteral("9")); // vanished meanwhile
     serve();
     EXPECT_EQ(NetworkManagerWiFi::activeLink(*m_client, 2000), std::nullopt);
 }
 
-TEST_F(PrivateBusTest, NetworkManagerNotRunningGivesNone)
+TEST_F(PrivateBusTest, NetworkManagerAbsentOrSilentGivesNoneWithinTheBudget)
 {
     EXPECT_EQ(NetworkManagerWiFi::activeLink(*m_client, 2000), std::nullopt);
-}
-
-TEST_F(PrivateBusTest, NetworkManagerThatDoesNotAnswerGivesNoneWithinTheBudget)
-{
-    FakeNetworkManager fake;
     m_fake.silent = true;
     serve();
     QElapsedTimer clock;
@@ -193,10 +158,11 @@ TEST_F(PrivateBusTest, NetworkManagerThatDoesNotAnswerGivesNoneWithinTheBudget)
 
 TEST(NetworkManagerWiFiTest, NoBusGivesNone)
 {
-    const QDBusConnection nowhere = QDBusConnection::connectToBus(
-        QStringLiteral("unix:path=/nonexistent/tessaly-test-bus"), QStringLiteral("tessaly-test-nowhere"));
+    const QString name = QStringLiteral("tessaly-test-nowhere");
+    const auto nowhere
+        = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/tessaly-bus"), name);
     EXPECT_EQ(NetworkManagerWiFi::activeLink(nowhere), std::nullopt);
-    QDBusConnection::disconnectFromBus(QStringLiteral("tessaly-test-nowhere"));
+    QDBusConnection::disconnectFromBus(name);
 }
 
 } // namespace

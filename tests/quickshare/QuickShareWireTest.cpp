@@ -28,58 +28,38 @@ TEST(ProtoMessage_Parse, RejectsBrokenWireForms)
         EXPECT_THROW(ProtoMessage { bytes }, ProtoMessage::Malformed) << testing::PrintToString(bytes);
 }
 
-TEST(ProtoMessage_Parse, EmptyInputHasNoFields)
-{
-    const ProtoMessage message(Bytes {});
-    EXPECT_FALSE(message.number(1));
-    EXPECT_FALSE(message.int64(1));
-    EXPECT_FALSE(message.int32(1));
-    EXPECT_FALSE(message.boolean(1));
-    EXPECT_FALSE(message.bytes(1));
-    EXPECT_FALSE(message.string(1));
-    EXPECT_FALSE(message.message(1));
-    EXPECT_TRUE(message.messages(1).empty());
-}
-
-TEST(ProtoMessage_Parse, ReadsVarintsAndBytes)
+TEST(ProtoMessage_Parse, ReadsVarintsAndBytesAndSkipsFixedWidthFields)
 {
     EXPECT_EQ(parse({ 0x08, 0x96, 0x01 }).number(1), 150u);
     EXPECT_EQ(parse({ 0x12, 0x00 }).bytes(2), Bytes {});
-    // The tenth byte contributes only its lowest bit.
-    const auto top = parse({ 0x08, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01 });
-    EXPECT_EQ(top.number(1), std::uint64_t { 1 } << 63);
-    EXPECT_EQ(parse({ 0x08, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x7F }).number(1),
-        std::uint64_t { 1 } << 63);
-    // The largest field number a 32-bit key allows.
-    EXPECT_EQ(parse({ 0xF8, 0xFF, 0xFF, 0xFF, 0x0F, 0x05 }).number((1 << 29) - 1), 5u);
-}
+    for (const std::uint8_t last : { 0x01, 0x7F }) // the tenth byte gives only its lowest bit
+        EXPECT_EQ(parse({ 0x08, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, last }).number(1),
+            std::uint64_t { 1 } << 63);
+    EXPECT_EQ(parse({ 0xF8, 0xFF, 0xFF, 0xFF, 0x0F, 0x05 }).number((1 << 29) - 1), 5u); // top field number
+    const auto fixed = parse({ 0x09, 1, 2, 3, 4, 5, 6, 7, 8, 0x15, 1, 2, 3, 4, 0x10, 0x01 });
+    EXPECT_FALSE(fixed.has(1));
+    EXPECT_EQ(fixed.number(2), 1u);
 
-TEST(ProtoMessage_Parse, SkipsFixedWidthFields)
-{
-    const auto message = parse({ 0x09, 1, 2, 3, 4, 5, 6, 7, 8, 0x15, 1, 2, 3, 4, 0x10, 0x01 });
-    EXPECT_FALSE(message.has(1));
-    EXPECT_EQ(message.number(2), 1u);
+    const ProtoMessage empty(Bytes {});
+    EXPECT_FALSE(empty.number(1) || empty.int64(1) || empty.int32(1) || empty.boolean(1) || empty.bytes(1)
+        || empty.string(1) || empty.message(1) || !empty.messages(1).empty());
 }
 
 TEST(ProtoMessage_Accessors, LastOccurrenceWinsAndWrongKindReadsAbsent)
 {
     EXPECT_EQ(parse({ 0x08, 0x05, 0x08, 0x07 }).number(1), 7u);
     const auto mixed = parse({ 0x0A, 0x01, 0x61, 0x08, 0x09 });
-    EXPECT_FALSE(mixed.bytes(1));
-    EXPECT_FALSE(mixed.string(1));
-    EXPECT_FALSE(mixed.message(1));
+    EXPECT_FALSE(mixed.bytes(1) || mixed.string(1) || mixed.message(1));
     EXPECT_EQ(mixed.number(1), 9u);
     const auto text = parse({ 0x08, 0x01, 0x0A, 0x02, 0x68, 0x69 });
-    EXPECT_FALSE(text.number(1));
-    EXPECT_FALSE(text.boolean(1));
+    EXPECT_FALSE(text.number(1) || text.boolean(1));
     EXPECT_EQ(text.string(1), "hi");
 }
 
 TEST(ProtoMessage_Accessors, SignedViews)
 {
     EXPECT_EQ(parse({ 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F }).int32(1), -1);
-    // Higher bits are ignored by the 32-bit view.
-    EXPECT_EQ(parse({ 0x08, 0x81, 0x80, 0x80, 0x80, 0x10 }).int32(1), 1);
+    EXPECT_EQ(parse({ 0x08, 0x81, 0x80, 0x80, 0x80, 0x10 }).int32(1), 1); // higher bits dropped
     const auto minusOne = parse({ 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01 });
     EXPECT_EQ(minusOne.int64(1), -1);
     EXPECT_EQ(minusOne.int32(1), -1);
@@ -124,7 +104,7 @@ TEST(ProtoMessage_Nested, ParsedOnDemandAndNeverMerged)
     EXPECT_EQ(single->number(2), 2u);
 }
 
-TEST(ProtoWriter_Encoding, WritesEveryFieldAsGiven)
+TEST(ProtoWriter_Encoding, WritesEveryFieldAsGivenAndReadsBack)
 {
     EXPECT_EQ(ProtoWriter().number(1, 0).data(), (Bytes { 0x08, 0x00 }));
     EXPECT_EQ(ProtoWriter().bytes(2, {}).data(), (Bytes { 0x12, 0x00 }));
@@ -133,16 +113,10 @@ TEST(ProtoWriter_Encoding, WritesEveryFieldAsGiven)
         (Bytes { 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01 }));
     EXPECT_EQ(ProtoWriter().string(2, "hi").boolean(1, true).data(),
         (Bytes { 0x12, 0x02, 0x68, 0x69, 0x08, 0x01 }));
-    ProtoWriter nested;
-    nested.number(1, 1);
-    EXPECT_EQ(ProtoWriter().message(4, nested).data(), (Bytes { 0x22, 0x02, 0x08, 0x01 }));
-}
+    EXPECT_EQ(
+        ProtoWriter().message(4, ProtoWriter().number(1, 1)).data(), (Bytes { 0x22, 0x02, 0x08, 0x01 }));
 
-TEST(ProtoWriter_Encoding, RoundTripsThroughTheReader)
-{
-    const std::vector<std::uint64_t> values
-        = { 0, 1, 127, 128, 16383, 16384, 0xFFFFFFFF, ~std::uint64_t { 0 } };
-    for (const auto value : values)
+    for (const std::uint64_t value : { 0ull, 127ull, 128ull, 16384ull, 0xFFFFFFFFull, ~0ull })
         EXPECT_EQ(ProtoMessage(ProtoWriter().number(7, value).data()).number(7), value);
     const Bytes big(70000, 0xAB);
     EXPECT_EQ(ProtoMessage(ProtoWriter().bytes(1, big).data()).bytes(1), big);
