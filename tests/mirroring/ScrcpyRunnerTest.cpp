@@ -30,7 +30,6 @@ struct Recorder {
     bool linesOnReaderThread = true;
     std::vector<Exit> exits;
     bool exitsOnGuiThread = true;
-
     ScrcpyRunner::LineHandler onLine()
     {
         return [this](const std::string& line) {
@@ -71,7 +70,6 @@ protected:
     {
         return on.start(scrcpy.path(), arguments, environment, to.onLine(), to.onExit());
     }
-
     StandInTool scrcpy { "scrcpy" };
     Recorder recorder;
     ScrcpyRunner runner { ScrcpyRunner::StopTimes { .killAfterStop = 0.5, .graceBeforeKill = 0.3 } };
@@ -93,7 +91,6 @@ TEST_F(ScrcpyRunnerTest, SplitsLinesAcrossChunksKeepsTheUnfinishedTailAndEndsWit
     ASSERT_FALSE(
         start(runner, recorder, { "--print-fps" }, { { "PATH", "/usr/bin" }, { "ADB", "/usr/bin/adb" } }));
     ASSERT_TRUE(recorder.waitForExits(1, 3000));
-
     EXPECT_EQ(recorder.lines,
         (Lines { "ADB=/usr/bin/adb", "PATH=/usr/bin", "INFO: first", "second", "third", "", "fifth",
             "sixth is split", "bad \xEF\xBF\xBD byte" }));
@@ -169,7 +166,6 @@ TEST_F(ScrcpyRunnerTest, StopWhileIdleAndFailedLaunchChangeNothing)
     runner.stop(); // the run has ended, its report not yet delivered
     ASSERT_TRUE(recorder.waitForExits(1));
     EXPECT_FALSE(recorder.exits[0].stoppedByUser);
-
     const auto error
         = runner.start(scrcpy.folder() + "/missing", {}, kEnvironment, failed.onLine(), failed.onExit());
     EXPECT_EQ(error, std::errc::no_such_file_or_directory);

@@ -66,7 +66,6 @@ TEST(StreamSettingsTest, TuningAndSafeEncoderNameOnlyOutsideSafeMode)
     tuned.push_back("--video-encoder=c2.qti.avc.encoder");
     EXPECT_EQ(lowLatency.scrcpyArguments("c2.qti.avc.encoder", false), tuned);
     EXPECT_EQ(lowLatency.scrcpyArguments("c2.qti.avc.encoder", true), lowLatencyArguments("4M"));
-
     // Presets that do not want an encoder name never get one.
     const auto best = StreamSettings::forPreset(QualityPreset::best, false, false);
     EXPECT_EQ(best.scrcpyArguments("c2.qti.avc.encoder", false), Arguments { "--max-fps=60" });

@@ -67,7 +67,6 @@ TEST(ADBParserTest, ParseIPFromRouteAndAddr)
     };
     for (const auto& [output, expected] : routes)
         EXPECT_EQ(ADB::parseIPFromRoute(output), expected) << output;
-
     const std::vector<std::pair<std::string, std::optional<std::string>>> addresses {
         { "30: wlan0: <BROADCAST,MULTICAST,UP,LOWER_UP> mtu 1500 qdisc mq state UP group default qlen 3000\n"
           "    inet 192.168.1.23/24 brd 192.168.1.255 scope global wlan0\n"

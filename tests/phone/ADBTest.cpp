@@ -88,16 +88,12 @@ TEST_F(ADBTest, WifiIPFromTheRouteTableElseTheInterfaceAddress)
     tool.on(kRouteQuery, { .out = kMobileRoute + kWifiRoute });
     EXPECT_EQ(QCoro::waitFor(adb.wifiIP("R58M12ABCDE")), "192.168.1.23");
     EXPECT_EQ(tool.calls(), std::vector<Arguments> { kRouteQuery });
-
     tool.clearCalls();
     tool.on(kRouteQuery, { .out = kMobileRoute });
     tool.on(
         kAddressQuery, { .out = "30: wlan0: <UP> mtu 1500\n    inet 192.168.1.24/24 scope global wlan0\n" });
     EXPECT_EQ(QCoro::waitFor(adb.wifiIP("R58M12ABCDE")), "192.168.1.24");
     EXPECT_EQ(tool.calls(), (std::vector<Arguments> { kRouteQuery, kAddressQuery }));
-
-    tool.on(kAddressQuery, { .err = "Device \"wlan0\" does not exist.", .exitCode = 1 });
-    EXPECT_EQ(QCoro::waitFor(adb.wifiIP("R58M12ABCDE")), std::nullopt);
 }
 
 // Each command has its own time limit; what a stopped command printed is still read. The answers
@@ -109,14 +105,12 @@ TEST_F(ADBTest, TimeLimits)
         { .out = "Wifi is connected to \"Home\"\nWifiInfo: SSID: \"Home\", Frequency: 5180MHz\n",
             .delay = 30 });
     tool.on({ "connect", "192.168.1.5:5555" }, { .out = "connected to 192.168.1.5:5555", .delay = 30 });
-
     // The three run side by side.
     QElapsedTimer clock;
     clock.start();
     auto ip = timed(adb.wifiIP("R58M12ABCDE"), clock);
     auto band = timed(adb.wifiBand("R58M12ABCDE"), clock);
     auto connected = timed(adb.connect("192.168.1.5", 5555), clock);
-
     const auto [address, ipSeconds] = QCoro::waitFor(std::move(ip));
     const auto [wifiBand, bandSeconds] = QCoro::waitFor(std::move(band));
     const auto [connection, connectSeconds] = QCoro::waitFor(std::move(connected));

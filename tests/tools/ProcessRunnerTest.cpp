@@ -121,7 +121,7 @@ TEST(ProcessRunnerTest, StartFailuresAreResultsAndOnlyARunningChildReachesOnStar
     }
     EXPECT_EQ(started, 0);
     EXPECT_TRUE(tool.calls().empty());
-
+    // A started child reaches onStart once, still running, on the calling thread.
     tool.otherwise({ .delay = 0.2 });
     bool aliveOnThisThread = false;
     runTool(

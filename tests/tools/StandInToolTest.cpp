@@ -29,7 +29,6 @@ TEST(StandInToolTest, AnswersExactRulesThenPrefixesThenOtherwise)
     for (const auto& [arguments, out] : cases)
         EXPECT_EQ(call(adb, arguments).stdOut, out) << arguments.size();
     EXPECT_EQ(call(adb, { "shell", "ip", "route" }).exitCode, 4);
-
     adb.otherwise({ .err = "unknown command", .exitCode = 1 });
     adb.on({ "shell", "ip", "route" }, { .out = "replaced" });
     EXPECT_EQ(call(adb, { "devices" }).combinedOutput(), "unknown command");
