@@ -1,75 +1,35 @@
-#include <functional>
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QLabel>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
 
+#include "MenuProbe.h"
 #include "app/ErrorAlerts.h"
-#include "app/MenuContent.h"
-#include "support/ControllerFakes.h"
-#include "support/Screenshots.h"
 
 namespace tessaly {
 namespace {
 
-using test::ControllerRig;
-using test::deviceList;
-using test::PlacedAppState;
-using C = Device::Connection;
-
-Device phone(std::string serial, std::string state, C connection)
-{
-    return Device { std::move(serial), std::move(state), "Pixel_7", connection };
-}
-
-QAction* item(const QMenu& menu, const QString& text)
-{
-    for (QAction* action : menu.actions())
-        if (action->text() == text)
-            return action;
-    return nullptr;
-}
-
-// The menu's entries as a reader sees them, dividers as "--".
-QStringList entries(const QMenu& menu)
-{
-    QStringList texts;
-    for (QAction* action : menu.actions())
-        if (action->isVisible())
-            texts << (action->isSeparator() ? QStringLiteral("--") : action->text());
-    return texts;
-}
+using namespace test;
 
 struct WirelessItems {
     QAction* goWireless;
     QMenu* hotspot;
     QAction* connectHotspot;
     QAction* disconnect;
+
+    explicit WirelessItems(const QMenu& menu)
+        : goWireless(item(menu, QStringLiteral("Go Wireless (home Wi-Fi)")))
+        , hotspot(item(menu, QStringLiteral("Hotspot Mode (direct link)"))->menu())
+        , connectHotspot(item(*hotspot, QStringLiteral("Connect via Hotspot")))
+        , disconnect(item(menu, QStringLiteral("Disconnect Wireless")))
+    {
+    }
 };
 
-WirelessItems wirelessItems(const QMenu& menu)
-{
-    QAction* submenu = item(menu, QStringLiteral("Hotspot Mode (direct link)"));
-    QMenu* hotspot = submenu ? submenu->menu() : nullptr;
-    return { item(menu, QStringLiteral("Go Wireless (home Wi-Fi)")), hotspot,
-        hotspot ? item(*hotspot, QStringLiteral("Connect via Hotspot")) : nullptr,
-        item(menu, QStringLiteral("Disconnect Wireless")) };
-}
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return condition();
-}
+const Device kUsb { "U1", "device", "Pixel_7", C::usb };
+const Device kWifi { "192.168.1.40:5555", "device", "Pixel_7", C::wifi };
 
 TEST(WirelessMenuTest, ItemsSitBetweenDividersWithTheHotspotSteps)
 {
@@ -83,10 +43,7 @@ TEST(WirelessMenuTest, ItemsSitBetweenDividersWithTheHotspotSteps)
         (QStringList { QStringLiteral("--"), QStringLiteral("Go Wireless (home Wi-Fi)"),
             QStringLiteral("Hotspot Mode (direct link)"), QStringLiteral("Disconnect Wireless"),
             QStringLiteral("--") }));
-
-    const WirelessItems items = wirelessItems(*content.menu());
-    ASSERT_TRUE(items.hotspot);
-    EXPECT_EQ(entries(*items.hotspot),
+    EXPECT_EQ(entries(*WirelessItems(*content.menu()).hotspot),
         (QStringList { QStringLiteral("Fastest wireless option: phone → computer directly."),
             QStringLiteral("1. On your phone, turn on Hotspot (5 GHz band if available)"),
             QStringLiteral("2. On this computer, join the phone’s hotspot Wi-Fi"),
@@ -98,33 +55,29 @@ TEST(WirelessMenuTest, ItemsSitBetweenDividersWithTheHotspotSteps)
 
 TEST(WirelessMenuTest, ItemsAreEnabledByThePhonesAndDisabledWhileBusy)
 {
-    struct Case {
+    const struct {
         const char* name;
         std::vector<Device> devices;
-        bool busy;
-        bool go, hotspot, disconnect;
-    };
-    const std::vector<Case> cases {
+        bool busy, go, hotspot, disconnect;
+    } cases[] = {
         { "no phone", {}, false, false, true, false },
-        { "cable phone", { phone("U1", "device", C::usb) }, false, true, true, false },
-        { "cable phone not allowed", { phone("U1", "unauthorized", C::usb) }, false, false, true, false },
-        { "wireless phone offline", { phone("192.168.1.40:5555", "offline", C::wifi) }, false, false, true,
-            true },
-        { "both, busy", { phone("U1", "device", C::usb), phone("192.168.1.40:5555", "device", C::wifi) },
-            true, false, false, false },
+        { "cable phone", { kUsb }, false, true, true, false },
+        { "cable phone not allowed", { { "U1", "unauthorized", "Pixel_7", C::usb } }, false, false, true,
+            false },
+        { "wireless phone offline", { { "192.168.1.40:5555", "offline", "Pixel_7", C::wifi } }, false, false,
+            true, true },
+        { "both, busy", { kUsb, kWifi }, true, false, false, false },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
         ControllerRig rig;
         PlacedAppState state(rig.services());
         MenuContent content(state);
         state.place(c.devices);
         state.placeBusy(c.busy ? std::optional<std::string>("Connecting to 192.168.1.40…") : std::nullopt);
-        const WirelessItems items = wirelessItems(*content.menu());
-        ASSERT_TRUE(items.goWireless && items.connectHotspot && items.disconnect);
-        EXPECT_EQ(items.goWireless->isEnabled(), c.go);
-        EXPECT_EQ(items.connectHotspot->isEnabled(), c.hotspot);
-        EXPECT_EQ(items.disconnect->isEnabled(), c.disconnect);
+        const WirelessItems items(*content.menu());
+        EXPECT_EQ(items.goWireless->isEnabled(), c.go) << c.name;
+        EXPECT_EQ(items.connectHotspot->isEnabled(), c.hotspot) << c.name;
+        EXPECT_EQ(items.disconnect->isEnabled(), c.disconnect) << c.name;
     }
 }
 
@@ -134,17 +87,13 @@ TEST(WirelessMenuTest, ItemsCallTheControllersOperations)
     rig.adb.on({ "devices", "-l" }, deviceList({}));
     PlacedAppState state(rig.services());
     MenuContent content(state);
-    const WirelessItems items = wirelessItems(*content.menu());
-
-    state.place({ phone("U1", "device", C::usb), phone("192.168.1.40:5555", "device", C::wifi) });
-    items.goWireless->trigger();
-    ASSERT_TRUE(test::waitUntilIdle(state));
-    items.connectHotspot->trigger();
-    ASSERT_TRUE(test::waitUntilIdle(state));
-    state.place({ phone("192.168.1.40:5555", "device", C::wifi) });
-    items.disconnect->trigger();
-    ASSERT_TRUE(test::waitUntilIdle(state));
-
+    const WirelessItems items(*content.menu());
+    state.place({ kUsb, kWifi });
+    for (QAction* action : { items.goWireless, items.connectHotspot, items.disconnect }) {
+        action->trigger();
+        ASSERT_TRUE(waitUntilIdle(state));
+        state.place({ kWifi });
+    }
     std::vector<std::string> titles;
     for (const FriendlyError& error : rig.presenter->errors)
         titles.push_back(error.title);
@@ -153,33 +102,6 @@ TEST(WirelessMenuTest, ItemsCallTheControllersOperations)
             "This computer isn’t connected to a Wi-Fi hotspot.",
             "Disconnected, but the phone couldn’t be reached." }));
 }
-
-TEST(WirelessMenuTest, TheSubmenuKeepsTheListFreshWhileAnyMenuIsOpen)
-{
-    ControllerRig rig;
-    rig.adb.on({ "devices", "-l" }, deviceList({}));
-    PlacedAppState state(rig.services());
-    MenuContent content(state);
-    QMenu* hotspot = wirelessItems(*content.menu()).hotspot;
-    ASSERT_TRUE(hotspot);
-
-    emit hotspot->aboutToShow();
-    EXPECT_TRUE(state.hasRefreshTimer());
-    emit hotspot->aboutToHide(); // the whole menu is closed
-    EXPECT_FALSE(state.hasRefreshTimer());
-
-    // Back from the submenu to the main menu: the list keeps refreshing.
-    content.menu()->popup(QPoint(0, 0));
-    ASSERT_TRUE(content.menu()->isVisible());
-    emit hotspot->aboutToShow();
-    emit hotspot->aboutToHide();
-    EXPECT_TRUE(state.hasRefreshTimer());
-    content.menu()->hide();
-    EXPECT_FALSE(state.hasRefreshTimer());
-    EXPECT_TRUE(test::waitUntilIdle(state));
-}
-
-// Screenshots ----------------------------------------------------------------------------
 
 const std::vector<std::string> kPhones {
     "U1 device usb:1-1 product:p model:Pixel_7 device:d transport_id:1"
@@ -190,38 +112,33 @@ TEST(WirelessMenuTest, ScreenshotOfTheOpenHotspotSubmenu)
     ControllerRig rig;
     rig.adb.on({ "devices", "-l" }, deviceList(kPhones));
     PlacedAppState state(rig.services());
-    state.place({ phone("U1", "device", C::usb) });
+    state.place({ kUsb });
     MenuContent content(state);
     QMenu& menu = *content.menu();
-    const WirelessItems items = wirelessItems(menu);
-    ASSERT_TRUE(items.hotspot);
+    const WirelessItems items(menu);
+    EXPECT_TRUE(items.goWireless->isEnabled());
 
     menu.popup(QPoint(0, 0));
-    QAction* submenuItem = item(menu, QStringLiteral("Hotspot Mode (direct link)"));
+    QAction* submenuItem = items.hotspot->menuAction();
     const QRect row = menu.actionGeometry(submenuItem);
     items.hotspot->popup(QPoint(menu.width(), row.top()));
     ASSERT_TRUE(waitFor([&] { return items.hotspot->isVisible(); }));
     menu.setActiveAction(submenuItem);
     QCoreApplication::processEvents();
-
-    const QPixmap main = menu.grab();
-    const QPixmap side = items.hotspot->grab();
+    // Both menus side by side, as the user sees them.
+    const QPixmap main = menu.grab(), side = items.hotspot->grab();
     QPixmap canvas(main.width() + side.width() - 2, std::max(main.height(), row.top() + side.height()));
     canvas.fill(Qt::white);
-    {
-        QPainter painter(&canvas);
-        painter.drawPixmap(0, 0, main);
-        painter.drawPixmap(main.width() - 2, row.top(), side);
-    }
+    QPainter(&canvas).drawPixmap(0, 0, main);
+    QPainter(&canvas).drawPixmap(main.width() - 2, row.top(), side);
     QLabel picture;
     picture.setPixmap(canvas);
     picture.resize(canvas.size());
-    EXPECT_FALSE(test::saveScreenshot(&picture, QStringLiteral("wireless-menu-hotspot-submenu")).isEmpty());
-    EXPECT_FALSE(test::saveScreenshot(items.hotspot, QStringLiteral("wireless-hotspot-submenu")).isEmpty());
-    EXPECT_TRUE(items.goWireless->isEnabled());
+    EXPECT_FALSE(saveScreenshot(&picture, QStringLiteral("wireless-menu-hotspot-submenu")).isEmpty());
+    EXPECT_FALSE(saveScreenshot(items.hotspot, QStringLiteral("wireless-hotspot-submenu")).isEmpty());
     items.hotspot->hide();
     menu.hide();
-    EXPECT_TRUE(test::waitUntilIdle(state));
+    EXPECT_TRUE(waitUntilIdle(state));
 }
 
 TEST(WirelessMenuTest, ScreenshotOfTheBusyLineWhileConnecting)
@@ -230,20 +147,16 @@ TEST(WirelessMenuTest, ScreenshotOfTheBusyLineWhileConnecting)
     rig.adb.on({ "devices", "-l" }, deviceList(kPhones));
     rig.adb.on({ "-s", "U1", "shell", "ip", "route" },
         { .out = "192.168.1.0/24 dev wlan0 proto kernel scope link src 192.168.1.40\n" });
-    rig.adb.on({ "connect", "192.168.1.40:5555" }, { .out = "connected to 192.168.1.40:5555", .delay = 1.5 });
+    rig.adb.on({ "connect", "192.168.1.40:5555" }, { .out = "connected to 192.168.1.40:5555", .delay = 0.5 });
     auto state = rig.make();
     MenuContent content(*state);
     state->goWireless();
     ASSERT_TRUE(waitFor([&] { return state->busyMessage() == "Connecting to 192.168.1.40…"; }));
-
-    const QStringList texts = entries(*content.menu());
-    EXPECT_TRUE(texts.contains(QStringLiteral("⏳ Connecting to 192.168.1.40…")));
-    const WirelessItems items = wirelessItems(*content.menu());
-    EXPECT_FALSE(items.goWireless->isEnabled());
-    EXPECT_FALSE(items.connectHotspot->isEnabled());
-    EXPECT_FALSE(
-        test::saveScreenshot(content.menu(), QStringLiteral("wireless-menu-busy-connecting")).isEmpty());
-    EXPECT_TRUE(test::waitUntilIdle(*state));
+    EXPECT_TRUE(entries(*content.menu()).contains(QStringLiteral("⏳ Connecting to 192.168.1.40…")));
+    const WirelessItems items(*content.menu());
+    EXPECT_FALSE(items.goWireless->isEnabled() || items.connectHotspot->isEnabled());
+    EXPECT_FALSE(saveScreenshot(content.menu(), QStringLiteral("wireless-menu-busy-connecting")).isEmpty());
+    EXPECT_TRUE(waitUntilIdle(*state));
     EXPECT_EQ(rig.presenter->infos.size(), 1u);
 }
 
@@ -257,11 +170,10 @@ TEST(WirelessMenuTest, ScreenshotsOfTheSuccessAlerts)
     rig.adb.onPrefix({ "connect" }, { .out = "connected to the phone" });
     auto state = rig.make();
     state->goWireless();
-    ASSERT_TRUE(test::waitUntilIdle(*state));
+    ASSERT_TRUE(waitUntilIdle(*state));
     state->connectHotspot();
-    ASSERT_TRUE(test::waitUntilIdle(*state));
+    ASSERT_TRUE(waitUntilIdle(*state));
     ASSERT_EQ(rig.presenter->infos.size(), 2u);
-
     const char* names[] = { "wireless-success-go-wireless", "wireless-success-hotspot" };
     for (std::size_t i = 0; i < 2; ++i) {
         const auto& info = rig.presenter->infos[i];
@@ -272,7 +184,7 @@ TEST(WirelessMenuTest, ScreenshotsOfTheSuccessAlerts)
         EXPECT_EQ(alert->informativeText().toStdString(), info.text);
         ASSERT_EQ(alert->buttons().size(), 1);
         EXPECT_EQ(alert->buttons()[0]->text(), QStringLiteral("OK"));
-        EXPECT_FALSE(test::saveScreenshot(alert.get(), QString::fromLatin1(names[i])).isEmpty());
+        EXPECT_FALSE(saveScreenshot(alert.get(), QString::fromLatin1(names[i])).isEmpty());
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/LoginItem.h"
 
@@ -14,16 +13,13 @@ class FakeLoginItem : public LoginItemService {
 public:
     bool enabled = false;
     std::optional<std::string> failure;
-    std::vector<bool> requests; // every setEnabled argument, in order
 
     bool isEnabled() const override { return enabled; }
     std::optional<std::string> setEnabled(bool on) override
     {
-        requests.push_back(on);
-        if (failure)
-            return failure;
-        enabled = on;
-        return std::nullopt;
+        if (!failure)
+            enabled = on;
+        return failure;
     }
 };
 

@@ -15,17 +15,6 @@ ByteView ascii(std::string_view text)
     return { reinterpret_cast<const std::uint8_t*>(text.data()), text.size() };
 }
 
-Bytes leftPadded(ByteView coordinate)
-{
-    while (!coordinate.empty() && coordinate.front() == 0)
-        coordinate = coordinate.subspan(1);
-    if (coordinate.size() > 32)
-        throw std::runtime_error("server coordinate too long");
-    Bytes out(32 - coordinate.size(), 0);
-    out.insert(out.end(), coordinate.begin(), coordinate.end());
-    return out;
-}
-
 } // namespace
 
 Ukey2Client::Ukey2Client()
@@ -35,18 +24,7 @@ Ukey2Client::Ukey2Client()
     ProtoWriter key;
     key.bytes(1, QuickShareHandshake::coordinateBytes(x()))
         .bytes(2, QuickShareHandshake::coordinateBytes(y()));
-    ProtoWriter message;
-    message.number(1, 1).message(2, key);
-    m_keyMessage = std::move(message).data();
-}
-
-Bytes Ukey2Client::x() const
-{
-    return Bytes(m_point.begin(), m_point.begin() + 32);
-}
-Bytes Ukey2Client::y() const
-{
-    return Bytes(m_point.begin() + 32, m_point.end());
+    m_keyMessage = ProtoWriter().number(1, 1).message(2, key).data();
 }
 
 Bytes Ukey2Client::clientFinish() const
@@ -68,10 +46,9 @@ Bytes Ukey2Client::clientInit(const InitFields& fields) const
     ProtoWriter inner;
     if (fields.version)
         inner.number(1, *fields.version);
-    inner.bytes(2, fields.random ? *fields.random : randomBytes(32));
-    const auto commitments
-        = fields.commitments.value_or(std::vector<InitFields::Commitment> { { 100, commitment() } });
-    for (const auto& entry : commitments) {
+    inner.bytes(2, fields.random.value_or(randomBytes(32)));
+    for (const auto& entry :
+        fields.commitments.value_or(std::vector { InitFields::Commitment { 100, commitment() } })) {
         ProtoWriter cipher;
         if (entry.cipher)
             cipher.number(1, *entry.cipher);
@@ -87,21 +64,22 @@ Bytes Ukey2Client::clientInit(const InitFields& fields) const
 SecureChannel Ukey2Client::finish(ByteView sentClientInit, ByteView serverInit) const
 {
     const ProtoMessage init = Ukey2::open(serverInit, Ukey2::Kind::serverInit);
-    if (init.number(1) != 1u || init.number(3) != 100u || !init.bytes(2) || init.bytes(2)->size() != 32)
-        throw std::runtime_error("unusable server-init");
     const auto keyMessage = ProtoMessage(init.bytes(4).value_or(Bytes {}));
     const auto key = keyMessage.message(2);
-    if (keyMessage.number(1) != 1u || !key || !key->bytes(1) || !key->bytes(2))
+    if (init.number(1) != 1u || init.number(3) != 100u || !init.bytes(2) || init.bytes(2)->size() != 32
+        || keyMessage.number(1) != 1u || !key)
+        throw std::runtime_error("unusable server-init");
+    // A missing coordinate reads as zero, which is not on the curve.
+    auto point = QuickShareHandshake::fieldBytes(key->bytes(1).value_or(Bytes {}));
+    const auto y = QuickShareHandshake::fieldBytes(key->bytes(2).value_or(Bytes {}));
+    if (!point || !y)
         throw std::runtime_error("unusable server key");
-    Bytes point = leftPadded(*key->bytes(1));
-    const Bytes y = leftPadded(*key->bytes(2));
-    point.insert(point.end(), y.begin(), y.end());
-    const auto peer = crypto::p256FromPublicKey(point);
+    point->insert(point->end(), y->begin(), y->end());
+    const auto peer = crypto::p256FromPublicKey(*point);
     if (!peer)
         throw std::runtime_error("server key not on the curve");
 
-    const SecretBytes shared = crypto::p256SharedSecret(m_key.get(), peer.get());
-    const auto dhs = crypto::sha256(shared.view());
+    const auto dhs = crypto::sha256(crypto::p256SharedSecret(m_key.get(), peer.get()).view());
     Bytes info(sentClientInit.begin(), sentClientInit.end());
     info.insert(info.end(), serverInit.begin(), serverInit.end());
     const auto auth = crypto::hkdfSha256(dhs, ascii("UKEY2 v1 auth"), info, 32);
@@ -110,11 +88,11 @@ SecureChannel Ukey2Client::finish(ByteView sentClientInit, ByteView serverInit) 
     const auto client = crypto::hkdfSha256(next.view(), d2d, ascii("client"), 32);
     const auto server = crypto::hkdfSha256(next.view(), d2d, ascii("server"), 32);
     const auto sm = crypto::sha256(ascii("SecureMessage"));
-    return SecureChannel(QuickShareHandshake::code(auth.view()),
-        crypto::hkdfSha256(client.view(), sm, ascii("ENC:2"), 32),
-        crypto::hkdfSha256(client.view(), sm, ascii("SIG:1"), 32),
-        crypto::hkdfSha256(server.view(), sm, ascii("ENC:2"), 32),
-        crypto::hkdfSha256(server.view(), sm, ascii("SIG:1"), 32));
+    const auto derive = [&](const SecretBytes& base, std::string_view purpose) {
+        return crypto::hkdfSha256(base.view(), sm, ascii(purpose), 32);
+    };
+    return SecureChannel(QuickShareHandshake::code(auth.view()), derive(client, "ENC:2"),
+        derive(client, "SIG:1"), derive(server, "ENC:2"), derive(server, "SIG:1"));
 }
 
 } // namespace tessaly::test
