@@ -10,8 +10,6 @@ namespace {
 
 using test::ControllerRig;
 using test::deviceList;
-using test::usbPhone;
-using test::wifiPhone;
 using Args = std::vector<std::string>;
 using Answer = test::StandInTool::Answer;
 using Texts = std::vector<std::string>;
@@ -22,7 +20,6 @@ const Args kTcpip { "-s", "U1", "tcpip", "5555" };
 const Args kBackToUSB { "-s", "U1", "usb" };
 const Args kConnectHome { "connect", "192.168.1.40:5555" };
 const Args kConnectHotspot { "connect", "192.168.43.1:5555" };
-const std::string kNoRoute = "failed to connect to '192.168.1.40:5555': No route to host";
 const std::string kRefused = "cannot connect to 192.168.1.40:5555: Connection refused (111)";
 
 Answer out(std::string text, int exitCode = 0)
@@ -35,13 +32,13 @@ Answer routeWithSource(const std::string& ip)
     return out("192.168.1.0/24 dev wlan0 proto kernel scope link src " + ip + "\n");
 }
 
-// A cable phone "U1" on the home Wi-Fi at 192.168.1.40 whose every step succeeds.
-void scriptHappyPhone(ControllerRig& rig)
+// A cable phone "U1" on the Wi-Fi at `ip` whose every step succeeds.
+void scriptPhone(ControllerRig& rig, const std::string& ip = "192.168.1.40")
 {
     rig.adb.on(kList, deviceList({ "U1 device usb:1-1 product:p model:Pixel_7 device:d transport_id:1" }));
-    rig.adb.on(kRoute, routeWithSource("192.168.1.40"));
+    rig.adb.on(kRoute, routeWithSource(ip));
     rig.adb.on(kTcpip, out("restarting in TCP mode port: 5555"));
-    rig.adb.on(kConnectHome, out("connected to 192.168.1.40:5555"));
+    rig.adb.otherwise(out("connected to " + ip + ":5555"));
 }
 
 // Runs one operation to its end and returns the busy texts it showed, in order.
@@ -116,7 +113,7 @@ TEST(AppStateWirelessTest, GoWirelessStopsBeforeConnectingAndSendsAnOpenedPhoneB
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ControllerRig rig;
-        scriptHappyPhone(rig);
+        scriptPhone(rig);
         for (const auto& [arguments, answer] : c.answers)
             rig.adb.on(arguments, answer);
         auto state = rig.make();
@@ -146,7 +143,8 @@ TEST(AppStateWirelessTest, GoWirelessConnectsRetriesRestartsTheServerOnNoRouteAn
     const std::vector<Args> opened { kList, kRoute, kTcpip };
     const std::vector<Args> five(5, kConnectHome), three(3, kConnectHome), two(2, kConnectHome);
     const std::vector<Args> restart { { "kill-server" }, { "start-server" } };
-    std::vector<Answer> noRouteThenRefused(5, out(kNoRoute, 1));
+    std::vector<Answer> noRouteThenRefused(
+        5, out("failed to connect to '192.168.1.40:5555': No route to host", 1));
     noRouteThenRefused.push_back(out(kRefused, 1));
     auto noRouteThenThrough = noRouteThenRefused;
     noRouteThenThrough.push_back(out("connected to 192.168.1.40:5555"));
@@ -176,7 +174,7 @@ TEST(AppStateWirelessTest, GoWirelessConnectsRetriesRestartsTheServerOnNoRouteAn
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ControllerRig rig;
-        scriptHappyPhone(rig);
+        scriptPhone(rig);
         rig.adb.onSequence(kConnectHome, c.connectAnswers);
         rig.defaults->writeBool(AppState::kLastWasHotspot, true);
         auto state = rig.make();
@@ -299,30 +297,33 @@ TEST(AppStateWirelessTest, HotspotOnTheHomeSubnetWithoutCableFailsAtOnceWithTheH
     }
 }
 
-TEST(AppStateWirelessTest, DisconnectDropsEachAddressOnceOrSaysThePhoneWasNotReached)
+TEST(AppStateWirelessTest, DisconnectDropsEachAddressOnceAndCountsOnlyAClearAnswer)
 {
     const FriendlyError notReached { "Disconnected, but the phone couldn’t be reached.",
         "This computer is disconnected. The phone may still be listening for wireless debugging until it "
         "restarts. To be sure: plug in the cable and click “Disconnect Wireless” again, or restart the "
         "phone.",
         "" };
-    for (const bool listed : { true, false }) {
-        SCOPED_TRACE(listed);
+    const Args toUSB { "-s", "192.168.1.40:5555", "usb" }, drop { "disconnect", "192.168.1.40:5555" };
+    const std::tuple<bool, int, std::vector<Args>, bool> cases[] {
+        { true, 0, { kList, toUSB, drop, kList }, true },
+        { true, 1, { kList, toUSB, drop, kList }, false },
+        { false, 0, { kList, drop, kList }, false },
+    };
+    for (const auto& [listed, usbExit, calls, reached] : cases) {
         ControllerRig rig;
         rig.defaults->writeString(AppState::kLastPhoneIP, "192.168.1.40");
         rig.defaults->writeBool(AppState::kLastWasHotspot, true);
         rig.adb.onSequence(kList,
             { deviceList(listed ? Texts { "192.168.1.40:5555 device model:Pixel_7" } : Texts {}),
                 deviceList({}) });
+        rig.adb.on(toUSB, out("", usbExit));
         auto state = rig.make();
         EXPECT_EQ(
             runToEnd(*state, &AppState::disconnectWireless), Texts { "Turning off wireless debugging…" });
-        const std::vector<Args> backToUSB { { "-s", "192.168.1.40:5555", "usb" } };
-        EXPECT_EQ(rig.adb.calls(),
-            concat({ { kList }, listed ? backToUSB : std::vector<Args> {},
-                { { "disconnect", "192.168.1.40:5555" }, kList } }));
-        EXPECT_EQ(rig.presenter->errors, listed ? std::vector<FriendlyError> {} : std::vector { notReached });
-        EXPECT_TRUE(rig.presenter->infos.empty());
+        EXPECT_EQ(rig.adb.calls(), calls);
+        EXPECT_EQ(
+            rig.presenter->errors, reached ? std::vector<FriendlyError> {} : std::vector { notReached });
         EXPECT_TRUE(state->devices().empty());
         // The remembered addresses stay for the next reconnect.
         EXPECT_EQ(rig.defaults->readString("lastPhoneIP"), "192.168.1.40");
@@ -349,58 +350,13 @@ TEST(AppStateWirelessTest, DisconnectEndsASessionOverTheNetworkButNotOneOverTheC
     }
 }
 
-TEST(AppStateWirelessTest, SwitchOffPrefersAWirelessPhoneAndCountsOnlyAClearAnswer)
-{
-    struct Case {
-        const char* name;
-        std::vector<Device> devices;
-        std::optional<std::string> savedIP;
-        ProcessResult usbAnswer;
-        std::vector<Args> calls;
-        bool reached;
-    };
-    const ProcessResult ok;
-    const ProcessResult failed { .exitCode = 1, .stdOut = "", .stdErr = "error: closed", .timedOut = false };
-    const ProcessResult hung { .exitCode = -1, .stdOut = "", .stdErr = "", .timedOut = true };
-    const std::string service = "adb-X._adb-tls-connect._tcp";
-    const std::vector<Case> cases {
-        { "wireless before cable", { usbPhone("U1"), wifiPhone("10.0.0.7:5555") }, std::nullopt, ok,
-            { { "-s", "10.0.0.7:5555", "usb" }, { "disconnect", "10.0.0.7:5555" } }, true },
-        { "cable when the wireless one is offline",
-            { wifiPhone("10.0.0.7:5555", {}, "offline"), usbPhone("U1") }, "10.0.0.8", ok,
-            { { "-s", "U1", "usb" }, { "disconnect", "10.0.0.7:5555" }, { "disconnect", "10.0.0.8:5555" } },
-            true },
-        { "refused usb", { usbPhone("U1") }, std::nullopt, failed, { { "-s", "U1", "usb" } }, false },
-        { "timed-out usb", { usbPhone("U1") }, std::nullopt, hung, { { "-s", "U1", "usb" } }, false },
-        { "nobody ready, saved address only", { usbPhone("U1", {}, "unauthorized") }, "192.168.1.40", ok,
-            { { "disconnect", "192.168.1.40:5555" } }, false },
-        { "duplicates dropped",
-            { wifiPhone(service), wifiPhone("192.168.1.40:5555", {}, "offline"),
-                wifiPhone(service, {}, "offline") },
-            "192.168.1.40", ok,
-            { { "-s", service, "usb" }, { "disconnect", service }, { "disconnect", "192.168.1.40:5555" } },
-            true },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<Args> calls;
-        AppState::AdbRun run = [&calls, &c](Args arguments) -> QCoro::Task<ProcessResult> {
-            const bool isUsb = arguments.size() == 3 && arguments[2] == "usb";
-            calls.push_back(std::move(arguments));
-            co_return isUsb ? c.usbAnswer : ProcessResult {};
-        };
-        EXPECT_EQ(QCoro::waitFor(AppState::switchOffWireless(c.devices, c.savedIP, 5555, run)), c.reached);
-        EXPECT_EQ(calls, c.calls);
-    }
-}
-
 TEST(AppStateWirelessTest, EntriesRefuseWhileBusyAndNeedAdb)
 {
     const auto operations
         = { &AppState::goWireless, &AppState::connectHotspot, &AppState::disconnectWireless };
     ControllerRig rig;
     rig.network->routerIP = "192.168.43.1";
-    scriptHappyPhone(rig);
+    scriptPhone(rig);
     test::PlacedAppState state(rig.services());
     state.placeBusy("Looking for your phone…");
     for (const auto operation : operations)
@@ -416,6 +372,54 @@ TEST(AppStateWirelessTest, EntriesRefuseWhileBusyAndNeedAdb)
     for (const auto operation : operations)
         runToEnd(*noAdb, operation);
     EXPECT_EQ(missing.presenter->errors, std::vector<FriendlyError>(3, AppState::missingToolsError()));
+}
+
+// With the phone's address, the router and the remembered address all in one refused range, adb never
+// sees a wireless command nor any argument naming that address.
+TEST(AppStateWirelessTest, NoOperationOpensOrDialsARefusedAddress)
+{
+    const std::pair<const char*, std::string> refused[] { { "public", "8.8.8.8" },
+        { "public, next to 10/8", "11.0.0.5" }, { "public, next to 172.16/12", "172.32.0.5" },
+        { "public, next to 192.168/16", "192.169.0.5" }, { "loopback", "127.0.0.1" },
+        { "link-local", "169.254.10.20" }, { "carrier-grade NAT", "100.64.1.2" },
+        { "carrier-grade NAT, top", "100.127.255.254" }, { "network host part", "192.168.1.0" },
+        { "network host part, 10/8", "10.0.0.0" }, { "broadcast host part", "192.168.1.255" },
+        { "broadcast host part, 172.16/12", "172.16.5.255" }, { "unspecified", "0.0.0.0" },
+        { "multicast", "224.0.0.251" } };
+    for (const auto& [range, ip] : refused) {
+        SCOPED_TRACE(std::string(range) + " " + ip);
+        std::vector<Args> calls;
+        AppState::AdbRun record = [&calls](Args arguments) -> QCoro::Task<ProcessResult> {
+            calls.push_back(std::move(arguments));
+            co_return ProcessResult {};
+        };
+        EXPECT_FALSE(QCoro::waitFor(AppState::switchOffWireless({}, ip, 5555, record)));
+        std::vector<FriendlyError> errors;
+        for (const auto operation :
+            { &AppState::goWireless, &AppState::connectHotspot, &AppState::disconnectWireless }) {
+            ControllerRig rig;
+            scriptPhone(rig, ip);
+            rig.network->routerIP = ip;
+            rig.defaults->writeString(AppState::kLastPhoneIP, ip);
+            auto state = rig.make();
+            runToEnd(*state, operation);
+            EXPECT_TRUE(QCoro::waitFor(state->connectOverWiFi(ip, 2)).has_value());
+            const auto run = rig.adb.calls();
+            calls.insert(calls.end(), run.begin(), run.end());
+            errors.insert(errors.end(), rig.presenter->errors.begin(), rig.presenter->errors.end());
+        }
+        ASSERT_EQ(errors.size(), 2u);
+        EXPECT_EQ(errors[0].title, "That network doesn’t look like a home network.");
+        EXPECT_NE(errors[0].advice.find("(" + ip + ")"), std::string::npos);
+        EXPECT_EQ(errors[1].title, "This computer isn’t connected to a Wi-Fi hotspot.");
+        for (const Args& call : calls) {
+            for (const std::string& argument : call)
+                EXPECT_TRUE(argument != ip && argument.rfind(ip + ":", 0) != 0) << call[0];
+            EXPECT_TRUE(call[0] != "connect" && call[0] != "disconnect"
+                && std::find(call.begin(), call.end(), "tcpip") == call.end())
+                << call[0];
+        }
+    }
 }
 
 } // namespace

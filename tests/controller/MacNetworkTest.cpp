@@ -27,21 +27,6 @@ const std::string kNoDefaultRoute
 const std::string kPublicGateway
     = kHeader + "wlp2s0\t00000000\t017100CB\t0003\t0\t0\t600\t00000000\t0\t0\t0\n";
 
-TEST(MacNetworkTest, RouteAddressesAreLittleEndianHex)
-{
-    const std::pair<const char*, std::optional<std::string>> cases[] {
-        { "012BA8C0", "192.168.43.1" },
-        { "0100000A", "10.0.0.1" },
-        { "FFFFFFFF", "255.255.255.255" },
-        { "101A8C0", std::nullopt },
-        { "0101A8CG", std::nullopt },
-        { "-101A8C0", std::nullopt },
-        { "", std::nullopt },
-    };
-    for (const auto& [hex, address] : cases)
-        EXPECT_EQ(MacNetwork::parseRouteAddress(hex), address) << hex;
-}
-
 TEST(MacNetworkTest, DefaultRoutesInFileOrderSkippingUnreadableLines)
 {
     EXPECT_EQ(MacNetwork::parseDefaultRoutes(kWiredAndWiFi),
@@ -52,6 +37,9 @@ TEST(MacNetworkTest, DefaultRoutesInFileOrderSkippingUnreadableLines)
                             "eth1\t00000000\t0101A8C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n" // not up
                             "eth2\t00000000\t0101A8C0\t0003\t0\t0\t0\t0000FFFF\t0\t0\t0\n" // not default
                             "eth3\t00000000\t0101A8C0\t0003\t0\t0\t0\t0000\n" // cut short
+                            "eth6\t00000000\t101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n" // odd hex
+                            "eth7\t00000000\t-101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+                            "eth8\t00000000\t0101A8CG\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
                             "eth4 00000000 0201A8C0 0003 0 0 0 00000000 0 0 0\r\n"
                             "eth5\t00000000\t0301A8C0\t0003\t0\t0\t0\t00000000"; // no final line feed
     EXPECT_EQ(MacNetwork::parseDefaultRoutes(odd),
@@ -101,9 +89,8 @@ TEST(MacNetworkTest, WiFiLinkAnswersPromptly)
 {
     QElapsedTimer clock;
     clock.start();
-    const auto link = MacNetwork::wifiLink();
+    MacNetwork::wifiLink();
     EXPECT_LT(clock.elapsed(), 2000);
-    EXPECT_TRUE(!link || !link->interfaceName.empty());
 }
 
 } // namespace

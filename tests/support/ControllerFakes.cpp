@@ -1,18 +1,10 @@
 #include "support/ControllerFakes.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
 namespace tessaly::test {
-
-QCoro::Task<> FakeClock::sleep(double seconds)
-{
-    sleeps.push_back(seconds);
-    current += seconds;
-    co_return;
-}
 
 AppState::Services ControllerRig::services()
 {
@@ -28,11 +20,6 @@ AppState::Services ControllerRig::services()
     s.presenter = presenter;
     s.clock = clock;
     return s;
-}
-
-std::unique_ptr<AppState> ControllerRig::make()
-{
-    return std::make_unique<AppState>(services());
 }
 
 bool waitUntilIdle(AppState& state, int timeoutMs)
@@ -65,9 +52,7 @@ StandInTool::Answer deviceList(const std::vector<std::string>& lines)
     std::string out = "List of devices attached\n";
     for (const std::string& line : lines)
         out += line + "\n";
-    StandInTool::Answer answer;
-    answer.out = out;
-    return answer;
+    return { .out = out };
 }
 
 Device usbPhone(std::string serial, std::optional<std::string> model, std::string state)

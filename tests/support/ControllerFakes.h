@@ -22,7 +22,12 @@ public:
     std::vector<double> sleeps;
 
     double now() const override { return current; }
-    QCoro::Task<> sleep(double seconds) override;
+    QCoro::Task<> sleep(double seconds) override
+    {
+        sleeps.push_back(seconds);
+        current += seconds;
+        co_return;
+    }
 };
 
 // A controller wired to stand-in tools and fakes, as the tests of the controller need it.
@@ -39,7 +44,7 @@ struct ControllerRig {
     bool withScrcpy = true;
 
     AppState::Services services();
-    std::unique_ptr<AppState> make();
+    std::unique_ptr<AppState> make() { return std::make_unique<AppState>(services()); }
 };
 
 // Lets a test put the controller into a state that later operations would produce.
