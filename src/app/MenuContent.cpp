@@ -86,17 +86,21 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
     }
     m_menu->addSeparator();
 
-    m_pocketMode = addToggle(
-        QStringLiteral("Pocket mode (phone screen off, use it from the computer)"), &AppState::setPocketMode);
-    m_stayAwake = addToggle(QStringLiteral("Stay awake while charging"), &AppState::setStayAwake);
-    m_realKeyboard = addToggle(QStringLiteral("Real keyboard mode"), &AppState::setRealKeyboard);
-    m_audio = addToggle(QStringLiteral("Audio"), &AppState::setAudio);
-    m_showFPS = addToggle(QStringLiteral("Show FPS (tray icon + menu)"), &AppState::setShowFPS);
+    m_pocketMode = addToggle(QStringLiteral("Pocket mode (phone screen off, use it from the computer)"),
+        [this](bool on) { m_state.setPocketMode(on); });
+    m_stayAwake = addToggle(
+        QStringLiteral("Stay awake while charging"), [this](bool on) { m_state.setStayAwake(on); });
+    m_realKeyboard
+        = addToggle(QStringLiteral("Real keyboard mode"), [this](bool on) { m_state.setRealKeyboard(on); });
+    m_audio = addToggle(QStringLiteral("Audio"), [this](bool on) { m_state.setAudio(on); });
+    m_showFPS = addToggle(
+        QStringLiteral("Show FPS (tray icon + menu)"), [this](bool on) { m_state.setShowFPS(on); });
     m_menu->addSeparator();
 
-    m_autoDisable = addToggle(
-        QStringLiteral("Auto-disable wireless when I quit"), &AppState::setAutoDisableWirelessOnQuit);
-    m_launchAtLogin = addToggle(QStringLiteral("Launch at login"), &AppState::setLaunchAtLogin);
+    m_autoDisable = addToggle(QStringLiteral("Auto-disable wireless when I quit"),
+        [this](bool on) { m_state.setAutoDisableWirelessOnQuit(on); });
+    m_launchAtLogin
+        = addToggle(QStringLiteral("Launch at login"), [this](bool on) { m_state.setLaunchAtLogin(on); });
     m_menu->addSeparator();
 
     connect(m_menu->addAction(QStringLiteral("Getting Started…")), &QAction::triggered, this,
@@ -141,12 +145,12 @@ void MenuContent::setText(QAction* item, const QString& text)
     static_cast<QLabel*>(static_cast<QWidgetAction*>(item)->defaultWidget())->setText(text);
 }
 
-QAction* MenuContent::addToggle(const QString& title, void (AppState::*setter)(bool))
+QAction* MenuContent::addToggle(const QString& title, std::function<void(bool)> apply)
 {
     QAction* item = m_menu->addAction(title);
     item->setCheckable(true);
     // `triggered` (not `toggled`) so that redrawing the check mark never calls back.
-    connect(item, &QAction::triggered, this, [this, setter](bool on) { (m_state.*setter)(on); });
+    connect(item, &QAction::triggered, this, std::move(apply));
     return item;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QObject>
 
 class QAction;
@@ -31,7 +33,7 @@ signals:
 private:
     QAction* addText(QMenu* into = nullptr);
     static void setText(QAction* item, const QString& text);
-    QAction* addToggle(const QString& text, void (AppState::*setter)(bool));
+    QAction* addToggle(const QString& text, std::function<void(bool)> apply);
 
     AppState& m_state;
     QMenu* m_menu;
