@@ -26,18 +26,6 @@ namespace {
     throw std::system_error(errno, std::generic_category(), "stand-in tool: " + what);
 }
 
-std::string readAll(int fd)
-{
-    std::string data;
-    char buffer[65536];
-    ssize_t count;
-    while ((count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
-        if (count > 0)
-            data.append(buffer, static_cast<std::size_t>(count));
-    }
-    return data;
-}
-
 void writeAll(int fd, std::string_view data, const std::string& what)
 {
     while (!data.empty()) {
@@ -67,16 +55,6 @@ void replaceFile(const std::string& path, std::string_view data, mode_t mode)
         fail("cannot rename " + aside);
 }
 
-std::string readFile(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    std::string data = readAll(fd);
-    ::close(fd);
-    return data;
-}
-
 std::string temporaryFolder()
 {
     const char* tmp = std::getenv("TMPDIR");
@@ -88,12 +66,6 @@ std::string temporaryFolder()
     return std::filesystem::canonical(pattern).string();
 }
 
-char kindLetter(int kind)
-{
-    static const char letters[] = { 'E', 'P', 'O' };
-    return letters[kind];
-}
-
 } // namespace
 
 StandInTool::StandInTool(std::string name)
@@ -102,7 +74,7 @@ StandInTool::StandInTool(std::string name)
 {
     if (m_name.empty() || m_name.find('/') != std::string::npos)
         throw std::invalid_argument("stand-in tool: a plain file name is needed");
-    static const std::string helper = readFile(TESSALY_STANDIN_PATH);
+    static const std::string helper = standin::readFile(TESSALY_STANDIN_PATH);
     if (helper.empty())
         fail("cannot read " TESSALY_STANDIN_PATH);
     replaceFile(path(), helper, 0755);
@@ -166,7 +138,7 @@ std::vector<std::vector<std::string>> StandInTool::calls() const
         return {};
     // A stand-in still running may be appending its record.
     ::flock(fd, LOCK_SH);
-    const std::string data = readAll(fd);
+    const std::string data = standin::readAll(fd);
     ::close(fd);
     return standin::readCalls(data);
 }
@@ -190,8 +162,7 @@ void StandInTool::writeTable() const
     std::string table;
     standin::putNumber(table, static_cast<double>(m_rules.size()));
     for (const Rule& rule : m_rules) {
-        const char kind = kindLetter(static_cast<int>(rule.kind));
-        standin::putToken(table, std::string_view(&kind, 1));
+        standin::putToken(table, std::string_view("EPO").substr(static_cast<std::size_t>(rule.kind), 1));
         standin::putNumber(table, static_cast<double>(rule.id));
         standin::putNumber(table, static_cast<double>(rule.arguments.size()));
         for (const std::string& argument : rule.arguments)

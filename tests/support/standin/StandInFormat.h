@@ -5,6 +5,7 @@
 
 #include "support/StandInTool.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tessaly::test::standin {
 
@@ -27,6 +31,29 @@ inline std::string callsPath(const std::string& executable)
 inline std::string counterPath(const std::string& executable, std::uint64_t ruleId)
 {
     return executable + ".sequence-" + std::to_string(ruleId);
+}
+
+inline std::string readAll(int fd)
+{
+    std::string data;
+    char buffer[65536];
+    ssize_t count;
+    while ((count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
+        if (count > 0)
+            data.append(buffer, static_cast<std::size_t>(count));
+    }
+    return data;
+}
+
+// Empty when the file cannot be read.
+inline std::string readFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string data = readAll(fd);
+    ::close(fd);
+    return data;
 }
 
 inline void putToken(std::string& out, std::string_view token)

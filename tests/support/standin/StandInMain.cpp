@@ -31,22 +31,6 @@ std::string ownPath()
     return path;
 }
 
-std::string readFile(const std::string& path)
-{
-    std::string data;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return data;
-    char buffer[65536];
-    ssize_t count;
-    while ((count = ::read(fd, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
-        if (count > 0)
-            data.append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(fd);
-    return data;
-}
-
 bool writeAll(int fd, const char* data, std::size_t size)
 {
     while (size > 0) {
@@ -114,7 +98,8 @@ std::size_t nextInSequence(const std::string& executable, std::uint64_t ruleId)
 
 StandInTool::Answer pick(const std::string& executable, const std::vector<std::string>& arguments)
 {
-    const std::vector<standin::Rule> rules = standin::readTable(readFile(standin::tablePath(executable)));
+    const std::vector<standin::Rule> rules
+        = standin::readTable(standin::readFile(standin::tablePath(executable)));
     const standin::Rule* chosen = nullptr;
     for (const standin::Rule& rule : rules) {
         if (rule.kind == 'E' && rule.arguments == arguments) {
