@@ -1,7 +1,5 @@
-#include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -12,32 +10,21 @@
 namespace tessaly {
 namespace {
 
-using test::ControllerRig;
-using test::deviceList;
-using test::StandInTool;
+using namespace test;
 using Status = SetupGuide::PhoneStatus;
-using C = Device::Connection;
 
 const std::vector<std::string> kDevices { "devices", "-l" };
 const std::string kVersion
     = "scrcpy 3.1 <https://github.com/Genymobile/scrcpy>\n\nDependencies (compiled / linked):\n";
 
-bool waitForChecks(SetupGuide& guide)
+bool waitForChecks(const SetupGuide& guide)
 {
-    if (!guide.hasRunningChecks())
-        return true;
-    QEventLoop loop;
-    QObject::connect(&guide, &SetupGuide::idle, &loop, &QEventLoop::quit);
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    loop.exec();
-    return !guide.hasRunningChecks();
+    return waitFor([&] { return !guide.hasRunningChecks(); });
 }
 
 void spin(int ms)
 {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+    waitFor([] { return false; }, ms);
 }
 
 std::size_t devicesCalls(const StandInTool& adb)
@@ -79,22 +66,19 @@ struct OpenGuide {
 
 TEST(SetupGuideTest, PhoneStatusFromDeviceLists)
 {
-    const struct {
-        std::vector<Device> devices;
-        Status expected;
-    } cases[] = {
-        { {}, Status::notFound() }, { { { "R58N1", "offline", {}, C::usb } }, Status::notFound() },
-        { { { "R58N1", "unauthorized", {}, C::usb }, { "192.168.1.5:5555", "offline", {}, C::wifi } },
-            Status::waitingForAllow() },
-        { { { "192.168.1.5:5555", "device", {}, C::wifi } }, Status::ready("Wi-Fi") },
-        { { { "192.168.1.5:5555", "device", {}, C::wifi }, { "R58N1", "device", "Pixel_7", C::usb } },
-            Status::ready("USB cable") },
-        { { { "R58N1", "unauthorized", {}, C::usb }, { "192.168.1.5:5555", "device", {}, C::wifi } },
-            Status::ready("Wi-Fi") },
-        { { { "R58N1", "Device", {}, C::usb } }, Status::notFound() }, // the state must match exactly
+    const auto usbAllow = usbPhone("R58N1", {}, "unauthorized");
+    const auto wifi = wifiPhone("192.168.1.5:5555");
+    const std::pair<std::vector<Device>, Status> cases[] = {
+        { {}, Status::notFound() },
+        { { usbPhone("R58N1", {}, "offline") }, Status::notFound() },
+        { { usbPhone("R58N1", {}, "Device") }, Status::notFound() }, // the state must match exactly
+        { { usbAllow, wifiPhone("192.168.1.5:5555", {}, "offline") }, Status::waitingForAllow() },
+        { { wifi }, Status::ready("Wi-Fi") },
+        { { wifi, usbPhone("R58N1", "Pixel_7") }, Status::ready("USB cable") },
+        { { usbAllow, wifi }, Status::ready("Wi-Fi") },
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Status::from(c.devices), c.expected) << SetupGuide::phoneLine(c.expected);
+    for (const auto& [devices, expected] : cases)
+        EXPECT_EQ(Status::from(devices), expected) << SetupGuide::phoneLine(expected);
 }
 
 TEST(SetupGuideTest, ScrcpyVersionReadsOnlyTheFirstNonEmptyLine)
@@ -116,43 +100,19 @@ TEST(SetupGuideTest, ScrcpyVersionReadsOnlyTheFirstNonEmptyLine)
         EXPECT_EQ(SetupGuide::scrcpyVersion(c.output), c.version) << c.output;
 }
 
-TEST(SetupGuideTest, MissingToolsAreReportedWithoutRunningAnything)
-{
-    for (const bool adbMissing : { true, false }) {
-        ControllerRig rig;
-        (adbMissing ? rig.withAdb : rig.withScrcpy) = false;
-        auto state = rig.make();
-        SetupGuide guide(*state);
-        EXPECT_EQ(guide.engineLine(), "Checking…");
-        EXPECT_EQ(guide.phone(), Status::looking());
-        guide.windowOpened();
-        EXPECT_FALSE(guide.engineFound());
-        EXPECT_EQ(guide.engineLine(), "Not found on this computer");
-        EXPECT_TRUE(rig.scrcpy.calls().empty());
-        EXPECT_EQ(guide.phone() == Status::notFound(), adbMissing);
-        guide.windowClosed();
-        EXPECT_TRUE(waitForChecks(guide));
-    }
-}
-
-TEST(SetupGuideTest, EngineLineNamesTheVersionScrcpyReports)
+TEST(SetupGuideTest, MissingAdbIsReportedWithoutRunningAnything)
 {
     ControllerRig rig;
-    rig.scrcpy.on({ "--version" }, { .out = kVersion });
+    rig.withAdb = false;
     auto state = rig.make();
     SetupGuide guide(*state);
-    EXPECT_TRUE(guide.engineFound());
-    guide.describeEngine();
-    EXPECT_EQ(guide.engineLine(), "Found, from your system");
-    ASSERT_TRUE(waitForChecks(guide));
-    EXPECT_EQ(guide.engineLine(), "scrcpy 3.1, from your system");
-    EXPECT_EQ(rig.scrcpy.calls(), (std::vector<std::vector<std::string>> { { "--version" } }));
-
-    rig.scrcpy.on({ "--version" }, { .out = "INFO: scrcpy 3.1\n" }); // another first line: no version
-    SetupGuide again(*state);
-    again.describeEngine();
-    ASSERT_TRUE(waitForChecks(again));
-    EXPECT_EQ(again.engineLine(), "Found, from your system");
+    EXPECT_EQ(guide.engineLine(), "Checking…");
+    EXPECT_EQ(guide.phone(), Status::looking());
+    guide.windowOpened();
+    EXPECT_EQ(guide.engineLine(), "Not found on this computer");
+    EXPECT_EQ(guide.phone(), Status::notFound());
+    EXPECT_TRUE(rig.scrcpy.calls().empty() && rig.adb.calls().empty());
+    guide.windowClosed();
 }
 
 TEST(SetupGuideTest, PollsOnlyWhileTheWindowIsOpen)
@@ -201,6 +161,8 @@ TEST(SetupWindowTest, StepsLineAndButtonFollowThePhone)
     };
     for (const auto& c : cases) {
         OpenGuide g(c.listed);
+        EXPECT_EQ(g.guide().engineLine(), "scrcpy 3.1, from your system");
+        EXPECT_EQ(g.rig.scrcpy.calls(), (std::vector<std::vector<std::string>> { { "--version" } }));
         EXPECT_EQ(g.part<QLabel>("phoneLine")->text(), QString::fromUtf8(c.line));
         EXPECT_EQ(g.mark("engineIcon"), "done");
         EXPECT_EQ(g.mark("debuggingIcon"), c.debugging) << c.line;
@@ -216,6 +178,7 @@ TEST(SetupWindowTest, MirrorNeedsTheEngineEvenWithAReadyPhone)
 {
     OpenGuide g({ "R58N1 device usb:1-1 model:Pixel_7" }, false);
     EXPECT_EQ(g.guide().phone(), Status::ready("USB cable"));
+    EXPECT_EQ(g.guide().engineLine(), "Not found on this computer");
     EXPECT_EQ(g.mark("engineIcon"), "warning");
     EXPECT_EQ(g.mark("cableIcon"), "done");
     EXPECT_FALSE(g.part<QPushButton>("mirrorButton")->isEnabled());
@@ -239,10 +202,8 @@ TEST(SetupWindowTest, MirrorPhoneClosesTheWindowThenMirrors)
 TEST(SetupGuideTest, AGuideDestroyedDuringACheckIsLeftAlone)
 {
     ControllerRig rig;
-    StandInTool::Answer slow = deviceList({ "R58N1 device usb:1-1" });
-    slow.delay = 0.2;
-    rig.adb.on(kDevices, slow);
-    rig.scrcpy.on({ "--version" }, slow);
+    rig.adb.on(kDevices, { .out = "List of devices attached\n", .delay = 0.2 });
+    rig.scrcpy.on({ "--version" }, { .out = kVersion, .delay = 0.2 });
     auto state = rig.make();
     auto guide = std::make_unique<SetupGuide>(*state);
     guide->windowOpened();

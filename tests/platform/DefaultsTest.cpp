@@ -36,9 +36,8 @@ TEST(DefaultsTest, ReadingRulesForEveryKindOfObject)
         { "absent", std::nullopt, false, false, 0, std::nullopt },
     };
     for (const auto& c : cases) {
-        InMemoryDefaults defaults;
-        if (c.stored)
-            defaults.write("key", *c.stored);
+        const InMemoryDefaults defaults(c.stored ? std::map<std::string, Object> { { "key", *c.stored } }
+                                                 : std::map<std::string, Object> {});
         SCOPED_TRACE(c.name);
         EXPECT_EQ(defaults.contains("key"), c.stored.has_value());
         EXPECT_EQ(defaults.isBool("key"), c.isBool);
@@ -57,7 +56,7 @@ protected:
 TEST_F(QSettingsDefaultsTest, LivesInTheConfigFolderOfTheEnvironment)
 {
     EXPECT_EQ(QSettingsDefaults::standardFileName(), settingsFile());
-    setenv("XDG_CONFIG_HOME", "relative/folder", 1); // not absolute: ignored
+    qputenv("XDG_CONFIG_HOME", "relative/folder"); // not absolute: ignored
     EXPECT_EQ(QSettingsDefaults::standardFileName(),
         QDir::homePath() + QStringLiteral("/.config/Tessaly/Tessaly.conf"));
 }
@@ -72,6 +71,8 @@ TEST_F(QSettingsDefaultsTest, ValuesSurviveARestartWithTheirTypes)
         defaults.writeString("preset", "smooth");
         defaults.writeString("gone", "soon");
         defaults.remove("gone");
+        defaults.remove(""); // to QSettings, every key
+        defaults.writeBool("", true);
         EXPECT_TRUE(defaults.isBool("stayAwake")); // within the run as after a restart
         EXPECT_FALSE(defaults.isBool("settingsVersion"));
     }
@@ -81,8 +82,7 @@ TEST_F(QSettingsDefaultsTest, ValuesSurviveARestartWithTheirTypes)
     EXPECT_FALSE(restarted.isBool("settingsVersion"));
     EXPECT_EQ(restarted.readInt("settingsVersion"), 2);
     EXPECT_EQ(restarted.readString("preset"), "smooth");
-    EXPECT_FALSE(restarted.contains("gone"));
-    EXPECT_FALSE(restarted.contains("audio"));
+    EXPECT_FALSE(restarted.contains("gone") || restarted.contains("audio") || restarted.contains(""));
 }
 
 TEST_F(QSettingsDefaultsTest, WronglyTypedValuesFromTheFileAreNotBooleans)
@@ -98,20 +98,9 @@ TEST_F(QSettingsDefaultsTest, WronglyTypedValuesFromTheFileAreNotBooleans)
     EXPECT_FALSE(defaults.isBool("pocketMode"));
     EXPECT_TRUE(defaults.isBool("turnScreenOff") && defaults.readBool("turnScreenOff"));
     EXPECT_EQ(defaults.readInt("settingsVersion"), 0);
-    EXPECT_TRUE(defaults.contains("preset"));
+    EXPECT_TRUE(defaults.contains("preset") && defaults.contains("audio"));
     EXPECT_EQ(defaults.readString("preset"), std::nullopt);
-    EXPECT_TRUE(defaults.contains("audio"));
     EXPECT_FALSE(defaults.isBool("audio") || defaults.readBool("audio"));
-}
-
-TEST_F(QSettingsDefaultsTest, EmptyKeyNeverTouchesOtherSettings)
-{
-    QSettingsDefaults defaults;
-    defaults.writeBool("audio", true);
-    defaults.remove(""); // QSettings would remove every key
-    defaults.writeBool("", true);
-    EXPECT_FALSE(defaults.contains(""));
-    EXPECT_TRUE(defaults.readBool("audio"));
 }
 
 } // namespace

@@ -127,8 +127,9 @@ TEST_F(PrivateBusTest, ConnectedWiFiDeviceGivesItsAccessPoint)
     m_fake.addDevice(1, QStringLiteral("eth0"));
     m_fake.addDevice(2, QStringLiteral("wlp3s0")); // not connected
     m_fake.addDevice(2, QStringLiteral("wlp2s0"), kAccessPoint + QStringLiteral("7"));
-    m_fake.addAccessPoint(kAccessPoint + QStringLiteral("7"), 5180, 70);
     serve();
+    EXPECT_EQ(NetworkManagerWiFi::activeLink(*m_client, 2000), std::nullopt); // the access point is gone
+    m_fake.addAccessPoint(kAccessPoint + QStringLiteral("7"), 5180, 70); // the fake is idle between calls
     const auto link = NetworkManagerWiFi::activeLink(*m_client, 2000);
     ASSERT_TRUE(link.has_value());
     EXPECT_EQ(link->interfaceName, "wlp2s0");
@@ -136,33 +137,19 @@ TEST_F(PrivateBusTest, ConnectedWiFiDeviceGivesItsAccessPoint)
     EXPECT_EQ(link->strengthPercent, 70);
 }
 
-TEST_F(PrivateBusTest, NoConnectedWiFiDeviceGivesNone)
-{
-    m_fake.addDevice(1, QStringLiteral("eth0"));
-    m_fake.addDevice(2, QStringLiteral("wlp3s0"));
-    m_fake.addDevice(2, QStringLiteral("wlp2s0"), kAccessPoint + QStringLiteral("9")); // vanished meanwhile
-    serve();
-    EXPECT_EQ(NetworkManagerWiFi::activeLink(*m_client, 2000), std::nullopt);
-}
-
-TEST_F(PrivateBusTest, NetworkManagerAbsentOrSilentGivesNoneWithinTheBudget)
+TEST_F(PrivateBusTest, NoBusAbsentOrSilentNetworkManagerGivesNoneWithinTheBudget)
 {
     EXPECT_EQ(NetworkManagerWiFi::activeLink(*m_client, 2000), std::nullopt);
+    const auto nowhere
+        = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent"), QStringLiteral("x"));
+    EXPECT_EQ(NetworkManagerWiFi::activeLink(nowhere), std::nullopt);
+    QDBusConnection::disconnectFromBus(QStringLiteral("x"));
     m_fake.silent = true;
     serve();
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(NetworkManagerWiFi::activeLink(*m_client, 300), std::nullopt);
     EXPECT_LT(clock.elapsed(), 1500);
-}
-
-TEST(NetworkManagerWiFiTest, NoBusGivesNone)
-{
-    const QString name = QStringLiteral("tessaly-test-nowhere");
-    const auto nowhere
-        = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/tessaly-bus"), name);
-    EXPECT_EQ(NetworkManagerWiFi::activeLink(nowhere), std::nullopt);
-    QDBusConnection::disconnectFromBus(name);
 }
 
 } // namespace

@@ -56,17 +56,6 @@ TEST(ProtoMessage_Accessors, LastOccurrenceWinsAndWrongKindReadsAbsent)
     EXPECT_EQ(text.string(1), "hi");
 }
 
-TEST(ProtoMessage_Accessors, SignedViews)
-{
-    EXPECT_EQ(parse({ 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F }).int32(1), -1);
-    EXPECT_EQ(parse({ 0x08, 0x81, 0x80, 0x80, 0x80, 0x10 }).int32(1), 1); // higher bits dropped
-    const auto minusOne = parse({ 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01 });
-    EXPECT_EQ(minusOne.int64(1), -1);
-    EXPECT_EQ(minusOne.int32(1), -1);
-    EXPECT_TRUE(parse({ 0x08, 0x02 }).boolean(1));
-    EXPECT_FALSE(parse({ 0x08, 0x00 }).boolean(1));
-}
-
 TEST(ProtoMessage_Accessors, StringsMustBeUtf8)
 {
     const std::vector<std::pair<Bytes, bool>> cases = {
@@ -104,18 +93,14 @@ TEST(ProtoMessage_Nested, ParsedOnDemandAndNeverMerged)
     EXPECT_EQ(single->number(2), 2u);
 }
 
-TEST(ProtoWriter_Encoding, WritesEveryFieldAsGivenAndReadsBack)
+TEST(ProtoWriter_Encoding, SignedAndLongValuesReadBack)
 {
-    EXPECT_EQ(ProtoWriter().number(1, 0).data(), (Bytes { 0x08, 0x00 }));
-    EXPECT_EQ(ProtoWriter().bytes(2, {}).data(), (Bytes { 0x12, 0x00 }));
-    EXPECT_EQ(ProtoWriter().number(3, 300).data(), (Bytes { 0x18, 0xAC, 0x02 }));
-    EXPECT_EQ(ProtoWriter().signedNumber(1, -1).data(),
-        (Bytes { 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01 }));
-    EXPECT_EQ(ProtoWriter().string(2, "hi").boolean(1, true).data(),
-        (Bytes { 0x12, 0x02, 0x68, 0x69, 0x08, 0x01 }));
-    EXPECT_EQ(
-        ProtoWriter().message(4, ProtoWriter().number(1, 1)).data(), (Bytes { 0x22, 0x02, 0x08, 0x01 }));
-
+    const Bytes minusOne = ProtoWriter().signedNumber(1, -1).data();
+    EXPECT_EQ(minusOne, (Bytes { 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01 }));
+    EXPECT_EQ(ProtoMessage(minusOne).int64(1), -1);
+    EXPECT_EQ(ProtoMessage(minusOne).int32(1), -1);
+    EXPECT_EQ(parse({ 0x08, 0x81, 0x80, 0x80, 0x80, 0x10 }).int32(1), 1); // higher bits dropped
+    EXPECT_EQ(parse({ 0x08, 0x02 }).boolean(1), true);
     for (const std::uint64_t value : { 0ull, 127ull, 128ull, 16384ull, 0xFFFFFFFFull, ~0ull })
         EXPECT_EQ(ProtoMessage(ProtoWriter().number(7, value).data()).number(7), value);
     const Bytes big(70000, 0xAB);

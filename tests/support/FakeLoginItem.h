@@ -1,14 +1,11 @@
 #pragma once
 
-#include <optional>
-#include <string>
-
 #include "platform/LoginItem.h"
 
 namespace tessaly::test {
 
-// Launch at login as a test sets it up: `failure`, when set, is returned by every change
-// and leaves `enabled` as it was.
+// Launch at login as a test sets it up: a set `failure` is returned by every change, which
+// then leaves `enabled` as it was.
 class FakeLoginItem : public LoginItemService {
 public:
     bool enabled = false;
@@ -17,8 +14,7 @@ public:
     bool isEnabled() const override { return enabled; }
     std::optional<std::string> setEnabled(bool on) override
     {
-        if (!failure)
-            enabled = on;
+        enabled = failure ? enabled : on;
         return failure;
     }
 };

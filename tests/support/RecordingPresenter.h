@@ -1,6 +1,5 @@
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "controller/Presenter.h"
@@ -23,7 +22,7 @@ public:
     void showDetails(const std::string& text) override { details.push_back(text); }
     void showInfo(const std::string& title, const std::string& text) override
     {
-        infos.push_back(Info { title, text });
+        infos.push_back({ title, text });
     }
 };
 

@@ -1,7 +1,6 @@
 #include "support/Ukey2Client.h"
 
 #include <stdexcept>
-#include <string_view>
 
 #include "quickshare/QuickShareHandshake.h"
 #include "quickshare/QuickShareMessages.h"
@@ -64,14 +63,10 @@ Bytes Ukey2Client::clientInit(const InitFields& fields) const
 SecureChannel Ukey2Client::finish(ByteView sentClientInit, ByteView serverInit) const
 {
     const ProtoMessage init = Ukey2::open(serverInit, Ukey2::Kind::serverInit);
-    const auto keyMessage = ProtoMessage(init.bytes(4).value_or(Bytes {}));
-    const auto key = keyMessage.message(2);
-    if (init.number(1) != 1u || init.number(3) != 100u || !init.bytes(2) || init.bytes(2)->size() != 32
-        || keyMessage.number(1) != 1u || !key)
-        throw std::runtime_error("unusable server-init");
+    const auto key = ProtoMessage(init.bytes(4).value_or(Bytes {})).message(2);
     // A missing coordinate reads as zero, which is not on the curve.
-    auto point = QuickShareHandshake::fieldBytes(key->bytes(1).value_or(Bytes {}));
-    const auto y = QuickShareHandshake::fieldBytes(key->bytes(2).value_or(Bytes {}));
+    auto point = QuickShareHandshake::fieldBytes(key ? key->bytes(1).value_or(Bytes {}) : Bytes {});
+    const auto y = QuickShareHandshake::fieldBytes(key ? key->bytes(2).value_or(Bytes {}) : Bytes {});
     if (!point || !y)
         throw std::runtime_error("unusable server key");
     point->insert(point->end(), y->begin(), y->end());
@@ -84,10 +79,9 @@ SecureChannel Ukey2Client::finish(ByteView sentClientInit, ByteView serverInit) 
     info.insert(info.end(), serverInit.begin(), serverInit.end());
     const auto auth = crypto::hkdfSha256(dhs, ascii("UKEY2 v1 auth"), info, 32);
     const auto next = crypto::hkdfSha256(dhs, ascii("UKEY2 v1 next"), info, 32);
-    const auto d2d = crypto::sha256(ascii("D2D"));
+    const auto d2d = crypto::sha256(ascii("D2D")), sm = crypto::sha256(ascii("SecureMessage"));
     const auto client = crypto::hkdfSha256(next.view(), d2d, ascii("client"), 32);
     const auto server = crypto::hkdfSha256(next.view(), d2d, ascii("server"), 32);
-    const auto sm = crypto::sha256(ascii("SecureMessage"));
     const auto derive = [&](const SecretBytes& base, std::string_view purpose) {
         return crypto::hkdfSha256(base.view(), sm, ascii(purpose), 32);
     };
