@@ -84,9 +84,8 @@ TEST(ADBParserTest, ParseIPFromRouteAndAddr)
 TEST(ADBParserTest, ParseWifiFrequency)
 {
     const std::vector<std::pair<std::string, std::optional<int>>> cases {
-        { "Wifi is enabled\nWifi is connected to \"Home\"\nWifiInfo: SSID: \"Home\", BSSID: "
-          "02:00:00:00:00:00, "
-          "RSSI: -55, Link speed: 433Mbps, Frequency: 5180MHz, Net ID: 0, Metered hint: false\n",
+        { "Wifi is enabled\nWifi is connected to \"Home\"\nWifiInfo: SSID: \"Home\", RSSI: -55, "
+          "Link speed: 433Mbps, Frequency: 5180MHz, Net ID: 0, Metered hint: false\n",
             5180 },
         { "Wifi is connected to \"x\"\r\nWifiInfo: RSSI: -40, Frequency: 2412 MHz\r\n", 2412 },
         // Only the first Frequency piece counts.
