@@ -145,29 +145,25 @@ TEST(AppStateMirroringTest, LaunchFollowsPresetOptionsLinkQualityAndAsksTheEncod
     }
 }
 
-TEST(AppStateMirroringTest, SessionPublishesLabelFrameRateAndEndsWithARefresh)
+TEST(AppStateMirroringTest, SessionPublishesFrameRateAndPocketModeAndEndsWithARefresh)
 {
     MirrorRig rig;
-    StandInTool::Answer session { .delay = 1.5 };
-    session.chunks
-        = { { .text = "INFO: Renderer: opengl\r\n" }, { .text = "INFO: 58 fps (+3 frames skipped)\r\n" } };
-    rig.sessionsAnswer("R58N", session);
+    rig.sessionsAnswer("R58N",
+        { .delay = 1.5,
+            .chunks = { { .text = "INFO: Renderer: opengl\r\n" },
+                { .text = "INFO: 58 fps (+3 frames skipped)\r\n" } } });
     AppState& state = rig.make();
     state.setShowFPS(true);
     state.setPocketMode(true);
     rig.mirror();
-    EXPECT_TRUE(state.isMirroring());
     EXPECT_TRUE(state.mirroringInPocketMode());
     EXPECT_EQ(state.mirroredSerial(), "R58N");
-    EXPECT_EQ(state.busyMessage(), std::nullopt);
     ASSERT_TRUE(test::waitFor([&] { return state.fps().has_value(); }));
-    EXPECT_EQ(state.fps(), (FPSReading { 58, 3 }));
     EXPECT_EQ(state.mirroringLine(), "Mirroring: Auto → Best (USB) · 58 fps (+3 skipped)");
 
     const auto listsBefore = rig.adb.calls().size();
     rig.waitForEnd();
     EXPECT_FALSE(state.mirroringInPocketMode());
-    EXPECT_EQ(state.mirroredSerial(), std::nullopt);
     EXPECT_EQ(state.mirroringLine(), std::nullopt);
     EXPECT_EQ(rig.adb.calls().size(), listsBefore + 1); // the refresh after the end
     EXPECT_TRUE(rig.presenter->errors.empty());

@@ -67,15 +67,9 @@ TEST(PingResultTest, MedianJitterAndLoss)
 
 TEST(ConnectionQualityTest, RatingAndTip)
 {
-    struct Case {
-        const char* name;
-        ConnectionQuality quality;
-        Rating rating;
-        bool tip;
-    };
     const auto fast = pings({ 3, 4, 3, 4, 3, 4, 3, 4, 3, 4 }, 12);
     const auto g24 = WiFiBand::ghz2_4;
-    const Case cases[] = {
+    const std::tuple<const char*, ConnectionQuality, Rating, bool> cases[] {
         { "cable", quality(Link::usb, std::nullopt), Rating::good, false },
         { "fast router link", quality(Link::router, fast), Rating::good, false },
         { "no ping result", quality(Link::router, std::nullopt), Rating::poor, true },
@@ -96,9 +90,9 @@ TEST(ConnectionQualityTest, RatingAndTip)
         { "no address to ping", quality(Link::router, std::nullopt, WiFiBand::ghz5, WiFiBand::ghz5, false),
             Rating::good, true },
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.quality.rating(), c.rating) << c.name;
-        EXPECT_EQ(c.quality.showsTip(), c.tip) << c.name;
+    for (const auto& [name, q, rating, tip] : cases) {
+        EXPECT_EQ(q.rating(), rating) << name;
+        EXPECT_EQ(q.showsTip(), tip) << name;
     }
     EXPECT_EQ(
         ConnectionQuality::hotspotDataLine, "📶 This computer is using your phone’s data while on hotspot");

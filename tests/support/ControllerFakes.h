@@ -65,7 +65,6 @@ public:
         emit changed();
     }
     void placeBusy(std::optional<std::string> message) { setBusyMessage(std::move(message)); }
-    void placeMirroredSerial(std::string serial) { m_mirroredSerial = std::move(serial); }
     void placePocketMode(bool on)
     {
         m_mirroringInPocketMode = on;
