@@ -12,6 +12,7 @@ using test::StandInTool;
 using Args = std::vector<std::string>;
 
 const Args kDevices { "devices", "-l" };
+const Args kSessionOfR58N { "-s", "R58N", "--window-title=Tessaly" }; // a prefix
 
 Args mirrorArgs(const std::string& serial, std::initializer_list<std::string> rest)
 {
@@ -41,11 +42,6 @@ struct MirrorRig : test::ControllerRig {
     {
         state = ControllerRig::make();
         return *state;
-    }
-    // Every mirroring start of `serial` answers with `session`.
-    void sessionsAnswer(const std::string& serial, const StandInTool::Answer& session)
-    {
-        scrcpy.onPrefix({ "-s", serial, "--window-title=Tessaly" }, session);
     }
     void mirror()
     {
@@ -148,7 +144,7 @@ TEST(AppStateMirroringTest, LaunchFollowsPresetOptionsLinkQualityAndAsksTheEncod
 TEST(AppStateMirroringTest, SessionPublishesFrameRateAndPocketModeAndEndsWithARefresh)
 {
     MirrorRig rig;
-    rig.sessionsAnswer("R58N",
+    rig.scrcpy.onPrefix(kSessionOfR58N,
         { .delay = 1.5,
             .chunks = { { .text = "INFO: Renderer: opengl\r\n" },
                 { .text = "INFO: 58 fps (+3 frames skipped)\r\n" } } });
@@ -258,7 +254,7 @@ TEST(AppStateMirroringTest, EncoderRefusalRetriesOnceInBasicModeOnlyWithinTwenty
         SCOPED_TRACE(after);
         MirrorRig rig;
         rig.scrcpy.on(tuned, { .out = refusal, .exitCode = 1, .delay = 0.4 });
-        rig.sessionsAnswer("R58N", { .delay = 0.4 });
+        rig.scrcpy.onPrefix(kSessionOfR58N, { .delay = 0.4 });
         AppState& state = rig.make();
         state.setPreset(QualityPreset::lowLatency);
         rig.mirror();
@@ -304,7 +300,7 @@ TEST(AppStateMirroringTest, ASessionStoppedByTheUserOrByQuitEndsSilently)
 {
     for (const bool quit : { false, true }) {
         MirrorRig rig;
-        rig.sessionsAnswer("R58N", { .out = "INFO: Device not found", .delay = 30 });
+        rig.scrcpy.onPrefix(kSessionOfR58N, { .out = "INFO: Device not found", .delay = 30 });
         rig.make().setAutoDisableWirelessOnQuit(false);
         rig.mirror();
         ASSERT_TRUE(rig.state->isMirroring());

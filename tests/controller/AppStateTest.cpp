@@ -51,7 +51,7 @@ TEST(AppStateTest, StoredSettingsAreReadWithTheirFallbacksAndMigrated)
     }
 }
 
-TEST(AppStateTest, WiFiPresetsTurnAudioOffAndEveryChangeIsStored)
+TEST(AppStateTest, WiFiPresetsTurnAudioOffAndTheChoiceIsStored)
 {
     for (const auto preset : allQualityPresets) {
         SCOPED_TRACE(std::string(rawValue(preset)));
@@ -83,9 +83,9 @@ TEST(AppStateTest, StatusTextFollowsThePhones)
         { { usbPhone("A", "X", "unauthorized"), wifiPhone("adb-1._adb-tls-connect._tcp", "Y") }, {},
             "Connected via Wi-Fi (Y)" },
     };
+    ControllerRig rig;
+    PlacedAppState state(rig.services());
     for (const auto& [devices, router, expected] : cases) {
-        ControllerRig rig;
-        PlacedAppState state(rig.services());
         state.place(devices, router);
         EXPECT_EQ(state.statusText(), expected);
     }

@@ -175,7 +175,7 @@ TEST(AppStateWirelessTest, GoWirelessRetriesRestartsTheServerOnNoRouteAndSendsAF
     }
 }
 
-TEST(AppStateWirelessTest, HotspotConnectsDirectlyOrThroughTheCable)
+TEST(AppStateWirelessTest, HotspotConnectsDirectlyOrThroughTheCableAndNamesTheHomeWiFi)
 {
     struct Case {
         const char* name;
@@ -185,12 +185,26 @@ TEST(AppStateWirelessTest, HotspotConnectsDirectlyOrThroughTheCable)
         std::vector<Args> calls;
         std::vector<double> sleeps;
         std::optional<FriendlyError> error;
+        std::string lastPhoneIP = "192.168.1.40";
     };
+    const auto failed = [](const char* title, std::string details) {
+        return FriendlyError { title,
+            "Check:\n• This computer is joined to your phone’s hotspot (open the Wi-Fi menu).\n• Wireless "
+            "debugging is on: plug in the USB cable, then click “Connect via Hotspot” again.\n  (It turns "
+            "off "
+            "whenever the phone restarts or after “Disconnect Wireless”.)",
+            std::move(details) };
+    };
+    const char* plain = "Couldn’t connect through the hotspot.";
+    const std::string timedOut = "cannot connect to 192.168.43.1:5555: Connection timed out";
+    const std::string refused = "cannot connect to 192.168.1.1:5555";
+    const Args connectRouter { "connect", "192.168.1.1:5555" };
     const std::vector<Case> cases {
         { "no hotspot", std::nullopt, "", {}, {}, {},
             FriendlyError { "This computer isn’t connected to a Wi-Fi hotspot.",
                 "1. On your phone, turn on Hotspot (Settings → Connection & sharing → Portable hotspot).\n2. "
-                "On your computer, open the Wi-Fi menu and join the phone’s hotspot.\n3. Click “Connect via "
+                "On "
+                "your computer, open the Wi-Fi menu and join the phone’s hotspot.\n3. Click “Connect via "
                 "Hotspot” again.",
                 "" } },
         { "direct", "192.168.43.1", "192.168.43.1:5555 device model:Pixel_7",
@@ -202,25 +216,29 @@ TEST(AppStateWirelessTest, HotspotConnectsDirectlyOrThroughTheCable)
             std::nullopt },
         { "cable retries fail", "192.168.43.1", "U1 device usb:1-1",
             { out("failed to connect to '192.168.43.1:5555': Connection refused", 1), out("first retry", 1),
-                out("cannot connect to 192.168.43.1:5555: Connection timed out", 1) },
+                out(timedOut, 1) },
             { kConnectHotspot, kList, kTcpip, kConnectHotspot, kConnectHotspot, kBackToUSB }, { 2, 1, 1 },
-            FriendlyError { "Couldn’t connect through the hotspot.",
-                "Check:\n• This computer is joined to your phone’s hotspot (open the Wi-Fi menu).\n• "
-                "Wireless debugging is on: plug in the USB cable, then click “Connect via Hotspot” again.\n  "
-                "(It turns off whenever the phone restarts or after “Disconnect Wireless”.)",
-                "cannot connect to 192.168.43.1:5555: Connection timed out" } },
+            failed(plain, timedOut) },
+        // The router's subnet holds the last phone address and no cable phone is there: no tcpip.
+        { "home Wi-Fi", "192.168.1.1", "192.168.1.40:5555 offline", { out(refused, 1) },
+            { connectRouter, kList }, {},
+            failed("This computer seems to be on your home Wi-Fi, not the phone’s hotspot.", refused) },
+        { "other subnet", "192.168.1.1", "192.168.1.40:5555 offline", { out(refused, 1) },
+            { connectRouter, kList }, {}, failed(plain, refused), "192.168.2.40" },
+        { "stored address no phone's", "192.168.1.1", "192.168.1.40:5555 offline", { out(refused, 1) },
+            { connectRouter, kList }, {}, failed(plain, refused), "192.168.1.255" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ControllerRig rig;
         rig.network->routerIP = c.router;
-        rig.defaults->writeString(AppState::kLastPhoneIP, "192.168.1.40");
+        rig.defaults->writeString(AppState::kLastPhoneIP, c.lastPhoneIP);
         rig.adb.on(kList, deviceList({ c.listed }));
-        if (!c.connectAnswers.empty())
-            rig.adb.onSequence(kConnectHotspot, c.connectAnswers);
+        if (c.router)
+            rig.adb.onSequence({ "connect", *c.router + ":5555" }, c.connectAnswers);
         auto state = rig.make();
         Texts shown { "Looking for your phone’s hotspot…" };
-        const std::string connecting = "Connecting to your phone at 192.168.43.1…";
+        const std::string connecting = "Connecting to your phone at " + c.router.value_or("") + "…";
         if (c.router)
             shown.push_back(connecting);
         if (std::count(c.calls.begin(), c.calls.end(), kTcpip))
@@ -228,7 +246,7 @@ TEST(AppStateWirelessTest, HotspotConnectsDirectlyOrThroughTheCable)
         EXPECT_EQ(runToEnd(*state, &AppState::connectHotspot), shown);
         EXPECT_EQ(rig.adb.calls(), c.calls);
         EXPECT_EQ(rig.clock->sleeps, c.sleeps);
-        EXPECT_EQ(rig.defaults->readString("lastPhoneIP"), "192.168.1.40");
+        EXPECT_EQ(rig.defaults->readString("lastPhoneIP"), c.lastPhoneIP);
         if (c.error) {
             EXPECT_EQ(rig.presenter->errors, std::vector<FriendlyError> { *c.error });
             EXPECT_FALSE(rig.defaults->contains("lastWasHotspot"));
@@ -240,31 +258,9 @@ TEST(AppStateWirelessTest, HotspotConnectsDirectlyOrThroughTheCable)
         EXPECT_EQ(rig.presenter->infos,
             (std::vector<test::RecordingPresenter::Info> { { "Connected directly to your phone 🎉",
                 "Tessaly is now talking to your phone through its hotspot, with no router in between.\nYou "
-                "can unplug the cable and click “Mirror Phone”.\n\nNote: while your computer is on the "
-                "phone’s hotspot, it uses the phone’s mobile data for internet." } }));
-    }
-}
-
-TEST(AppStateWirelessTest, HotspotOnTheHomeSubnetWithoutCableFailsAtOnceWithTheHomeWiFiTitle)
-{
-    const std::string plain = "Couldn’t connect through the hotspot.";
-    const std::pair<std::string, std::string> cases[] {
-        { "192.168.1.40", "This computer seems to be on your home Wi-Fi, not the phone’s hotspot." },
-        { "192.168.2.40", plain }, { "192.168.1.255", plain }
-    }; // the last is no phone's address
-    for (const auto& [lastPhoneIP, title] : cases) {
-        ControllerRig rig;
-        rig.network->routerIP = "192.168.1.1";
-        rig.defaults->writeString(AppState::kLastPhoneIP, lastPhoneIP);
-        rig.adb.on(kList, deviceList({ "192.168.1.40:5555 offline" }));
-        rig.adb.on({ "connect", "192.168.1.1:5555" }, out("cannot connect to 192.168.1.1:5555", 1));
-        auto state = rig.make();
-        runToEnd(*state, &AppState::connectHotspot);
-        EXPECT_EQ(rig.adb.calls(), (std::vector<Args> { { "connect", "192.168.1.1:5555" }, kList }));
-        EXPECT_TRUE(rig.clock->sleeps.empty());
-        ASSERT_EQ(rig.presenter->errors.size(), 1u);
-        EXPECT_EQ(rig.presenter->errors[0].title, title) << lastPhoneIP;
-        EXPECT_EQ(rig.presenter->errors[0].details, "cannot connect to 192.168.1.1:5555");
+                "can "
+                "unplug the cable and click “Mirror Phone”.\n\nNote: while your computer is on the phone’s "
+                "hotspot, it uses the phone’s mobile data for internet." } }));
     }
 }
 
