@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "tools/ProcessRunner.h"
+#include "tools/Text.h"
 #include "tools/Validation.h"
 
 namespace tessaly {
@@ -25,12 +26,6 @@ const FriendlyError kWaitingForPermission { "Your phone is waiting for permissio
     "computer”). Then try again.",
     "" };
 
-std::string lowercase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
 bool containsAny(const std::string& text, std::initializer_list<const char*> phrases)
 {
     return std::any_of(
@@ -41,7 +36,7 @@ bool containsAny(const std::string& text, std::initializer_list<const char*> phr
 
 FriendlyError FriendlyError::fromScrcpy(std::int32_t exitCode, const std::string& output)
 {
-    const std::string text = lowercase(output);
+    const std::string text = asciiLowercase(output);
     FriendlyError error;
     if (containsAny(text, { "unauthorized" }))
         error = kWaitingForPermission;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "tools/Text.h"
 #include "tools/Validation.h"
 
 namespace tessaly {
@@ -22,10 +23,7 @@ constexpr int kHotspotAttemptsAfterTcpip = 2;
 
 bool mentionsNoRoute(const std::string& output)
 {
-    std::string lower = output;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.find("no route to host") != std::string::npos;
+    return asciiLowercase(output).find("no route to host") != std::string::npos;
 }
 
 bool isReady(const Device& device)

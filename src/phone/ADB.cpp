@@ -1,8 +1,6 @@
 #include "phone/ADB.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "tools/Text.h"
 #include "tools/Validation.h"
 
 namespace tessaly {
@@ -11,13 +9,6 @@ namespace {
 
 constexpr double kConnectTimeout = 8.0;
 constexpr double kShellTimeout = 5.0;
-
-std::string lowercased(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 bool contains(const std::string& text, std::string_view phrase)
 {
@@ -46,7 +37,7 @@ QCoro::Task<ADB::ConnectResult> ADB::connect(std::string ip, int port) const
     std::vector<std::string> arguments { "connect", ip + ":" + std::to_string(port) };
     const ProcessResult result = co_await run(std::move(arguments), kConnectTimeout);
     const std::string output = result.combinedOutput();
-    const std::string text = lowercased(output);
+    const std::string text = asciiLowercase(output);
     // "already connected to ..." counts as success; the exit status says nothing reliable here.
     const bool ok = contains(text, "connected to") && !contains(text, "failed") && !contains(text, "unable")
         && !contains(text, "cannot");
