@@ -139,6 +139,14 @@ QAction* MenuContent::addText(QMenu* into)
     return item;
 }
 
+void MenuContent::showLine(QAction* item, bool shown)
+{
+    item->setVisible(shown);
+    // The menu lays out only the lines it shows: a label that goes away while the menu is
+    // open must be hidden by hand, or it stays drawn over its neighbours.
+    static_cast<QWidgetAction*>(item)->defaultWidget()->setVisible(shown);
+}
+
 void MenuContent::setText(QAction* item, const QString& text)
 {
     item->setText(text);
@@ -158,12 +166,12 @@ void MenuContent::update()
 {
     setText(m_status, QString::fromStdString(m_state.statusText()));
     const auto mirroring = m_state.mirroringLine();
-    m_mirroringLine->setVisible(mirroring.has_value());
+    showLine(m_mirroringLine, mirroring.has_value());
     setText(m_mirroringLine, mirroring ? QString::fromStdString(*mirroring) : QString());
-    m_pocketLines->setVisible(m_state.mirroringInPocketMode());
+    showLine(m_pocketLines, m_state.mirroringInPocketMode());
 
     const auto& quality = m_state.quality();
-    m_quality->setVisible(quality.has_value());
+    showLine(m_quality, quality.has_value());
     if (quality) {
         QString lines = text(quality->summaryLine());
         if (const auto band = quality->bandLine())
@@ -172,11 +180,11 @@ void MenuContent::update()
             lines += QLatin1Char('\n') + text(ConnectionQuality::tipLine);
         setText(m_quality, lines);
     }
-    m_qualityChecking->setVisible(!quality && m_state.isCheckingQuality());
-    m_wirelessWarning->setVisible(m_state.wirelessActive());
-    m_hotspotData->setVisible(m_state.isOnHotspot());
+    showLine(m_qualityChecking, !quality && m_state.isCheckingQuality());
+    showLine(m_wirelessWarning, m_state.wirelessActive());
+    showLine(m_hotspotData, m_state.isOnHotspot());
     const auto& busy = m_state.busyMessage();
-    m_busy->setVisible(busy.has_value());
+    showLine(m_busy, busy.has_value());
     m_mirror->setText(m_state.isMirroring() ? QStringLiteral("Mirroring…") : QStringLiteral("Mirror Phone"));
     m_mirror->setEnabled(!m_state.isMirroring() && !busy && m_state.toolsFound());
     m_stopMirroring->setEnabled(m_state.isMirroring());

@@ -33,6 +33,7 @@ signals:
 private:
     QAction* addText(QMenu* into = nullptr);
     static void setText(QAction* item, const QString& text);
+    static void showLine(QAction* item, bool shown);
     QAction* addToggle(const QString& text, std::function<void(bool)> apply);
 
     AppState& m_state;

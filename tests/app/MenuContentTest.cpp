@@ -258,9 +258,8 @@ TEST_F(MenuTest, ScreenshotOfTheOpenHotspotSubmenu)
     canvas.fill(Qt::white);
     QPainter(&canvas).drawPixmap(0, 0, main);
     QPainter(&canvas).drawPixmap(main.width() - 2, row.top(), side);
-    QLabel picture;
-    picture.setPixmap(canvas);
-    EXPECT_FALSE(saveScreenshot(&picture, QStringLiteral("wireless-menu-hotspot-submenu")).isEmpty());
+    // Saved as is: a window showing it would be clipped to the offscreen screen.
+    EXPECT_TRUE(canvas.save(screenshotFolder() + QStringLiteral("/wireless-menu-hotspot-submenu.png")));
     EXPECT_FALSE(saveScreenshot(&hotspot, QStringLiteral("wireless-hotspot-submenu")).isEmpty());
     menu.hide();
     EXPECT_TRUE(waitUntilIdle(state));
