@@ -3,6 +3,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QWidgetAction>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,24 @@ TEST(MenuContentTest, StatusLinesMirrorItemAndScreenshots)
         EXPECT_TRUE(texts.contains(QStringLiteral("Getting Started…")));
         EXPECT_FALSE(saveScreenshot(content.menu(), c.name).isEmpty());
     }
+}
+
+TEST_F(MenuTest, ALineThatGoesAwayWhileTheMenuIsOpenLeavesNothingDrawn)
+{
+    state.placeQuality(std::nullopt, true);
+    menu.popup(QPoint(0, 0));
+    QCoreApplication::processEvents();
+    ConnectionQuality cable;
+    state.placeQuality(cable, false);
+    QCoreApplication::processEvents();
+    for (QAction* action : menu.actions()) {
+        if (auto* line = qobject_cast<QWidgetAction*>(action)) {
+            EXPECT_EQ(line->defaultWidget()->isVisible(), action->isVisible())
+                << action->text().toStdString();
+        }
+    }
+    menu.hide();
+    EXPECT_TRUE(waitUntilIdle(state));
 }
 
 TEST_F(MenuTest, TogglesAndPresetsWriteThroughTheController)
