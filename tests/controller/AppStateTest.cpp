@@ -67,6 +67,19 @@ TEST(AppStateTest, WiFiPresetsTurnAudioOffAndTheChoiceIsStored)
     }
 }
 
+TEST(AppStateTest, FlagsAreQtPropertiesThatStoreAndNotify)
+{
+    ControllerRig rig;
+    auto state = rig.make();
+    int notified = 0;
+    QObject::connect(state.get(), &AppState::settingsChanged, [&] { ++notified; });
+    EXPECT_TRUE(state->setProperty("showFPS", true));
+    EXPECT_TRUE(rig.make()->showFPS());
+    EXPECT_EQ(notified, 1);
+    EXPECT_EQ(state->property("stayAwake"), QVariant(true));
+    EXPECT_EQ(state->property("statusText").toString(), QStringLiteral("Phone not found"));
+}
+
 TEST(AppStateTest, StatusTextFollowsThePhones)
 {
     const std::tuple<std::vector<Device>, std::optional<std::string>, std::string> cases[] {
