@@ -75,10 +75,8 @@ TessalyApp::~TessalyApp() = default;
 
 void TessalyApp::updateIcon()
 {
-    std::optional<int> number;
-    if (m_state.showFPS() && m_state.isMirroring() && m_state.fps())
-        number = m_state.fps()->fps;
-    m_tray->setIcon(TrayIcon::icon(m_state.isMirroring(), number));
+    m_tray->setIcon(TrayIcon::icon(m_state.isMirroring(),
+        TrayIcon::shownNumber(m_state.showFPS(), m_state.isMirroring(), m_state.fps())));
 }
 
 void TessalyApp::quit()

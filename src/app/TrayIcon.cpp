@@ -62,6 +62,13 @@ QPixmap pixmap(bool mirroring, std::optional<int> fps, int size)
     return result;
 }
 
+std::optional<int> shownNumber(bool showFPS, bool mirroring, const std::optional<FPSReading>& reading)
+{
+    if (showFPS && mirroring && reading)
+        return reading->fps;
+    return std::nullopt;
+}
+
 QIcon icon(bool mirroring, std::optional<int> fps)
 {
     QIcon result;

@@ -197,6 +197,12 @@ TEST_F(MenuTest, SessionAndQualityLinesAndTrayIcon)
     const QImage waves = TrayIcon::pixmap(true, std::nullopt, 64).toImage();
     const QImage number = TrayIcon::pixmap(true, 58, 64).toImage();
     EXPECT_TRUE(plain != waves && waves != number);
+    // The number shows only while mirroring with "Show FPS" on and a reading at hand.
+    const FPSReading reading { 58, 3 };
+    EXPECT_EQ(TrayIcon::shownNumber(true, true, reading), 58);
+    EXPECT_EQ(TrayIcon::shownNumber(false, true, reading), std::nullopt);
+    EXPECT_EQ(TrayIcon::shownNumber(true, false, reading), std::nullopt);
+    EXPECT_EQ(TrayIcon::shownNumber(true, true, std::nullopt), std::nullopt);
     plain.save(screenshotFolder() + QStringLiteral("/tray-icon.png"));
     waves.save(screenshotFolder() + QStringLiteral("/tray-icon-mirroring.png"));
     number.save(screenshotFolder() + QStringLiteral("/tray-icon-fps.png"));
