@@ -115,14 +115,11 @@ OfflineFrame::Case decodePayload(const ProtoMessage& v1)
 
 OfflineFrame OfflineFrame::decode(ByteView data)
 {
-    const ProtoMessage outer(data);
-    const auto v1 = outer.message(2);
-    if (!v1)
+    const auto frame = openVersionOne(data);
+    if (!frame)
         return { Other {} };
-    const auto type = v1->number(1);
-    if (!type)
-        return { Other {} };
-    switch (*type) {
+    const ProtoMessage* v1 = &frame->body;
+    switch (frame->type) {
     case connectionRequestType: {
         const auto request = v1->message(2);
         if (!request)
@@ -153,9 +150,7 @@ OfflineFrame OfflineFrame::decode(ByteView data)
 
 Bytes OfflineFrame::encoded() const
 {
-    ProtoWriter outer;
-    outer.number(1, 1).message(2, body(value));
-    return std::move(outer).data();
+    return versionOneEnvelope(body(value));
 }
 
 } // namespace tessaly

@@ -107,14 +107,11 @@ std::optional<SharingFrame::Answer> SharingFrame::answerFromRaw(std::uint64_t ra
 
 SharingFrame SharingFrame::decode(ByteView data)
 {
-    const ProtoMessage outer(data);
-    const auto v1 = outer.message(2);
-    if (!v1)
+    const auto frame = openVersionOne(data);
+    if (!frame)
         return { Other {} };
-    const auto type = v1->number(1);
-    if (!type)
-        return { Other {} };
-    switch (*type) {
+    const ProtoMessage* v1 = &frame->body;
+    switch (frame->type) {
     case introductionType: {
         const auto intro = v1->message(2);
         if (!intro)
@@ -139,9 +136,7 @@ SharingFrame SharingFrame::decode(ByteView data)
 
 Bytes SharingFrame::encoded() const
 {
-    ProtoWriter outer;
-    outer.number(1, 1).message(2, body(value));
-    return std::move(outer).data();
+    return versionOneEnvelope(body(value));
 }
 
 } // namespace tessaly

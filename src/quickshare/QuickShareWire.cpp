@@ -283,4 +283,23 @@ ProtoWriter& ProtoWriter::message(int field, const ProtoWriter& nested)
     return bytes(field, nested.m_data);
 }
 
+std::optional<VersionOneFrame> openVersionOne(ByteView data)
+{
+    const ProtoMessage outer(data);
+    auto body = outer.message(2);
+    if (!body)
+        return std::nullopt;
+    const auto type = body->number(1);
+    if (!type)
+        return std::nullopt;
+    return VersionOneFrame { std::move(*body), *type };
+}
+
+Bytes versionOneEnvelope(const ProtoWriter& body)
+{
+    ProtoWriter outer;
+    outer.number(1, 1).message(2, body);
+    return std::move(outer).data();
+}
+
 } // namespace tessaly

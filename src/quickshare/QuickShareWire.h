@@ -104,4 +104,14 @@ private:
     Bytes m_data;
 };
 
+// Offline and sharing frames share one envelope: version 1 in field 1 and the version-1
+// message in field 2, whose field 1 names the frame's type.
+struct VersionOneFrame {
+    ProtoMessage body;
+    std::uint64_t type = 0;
+};
+// None when the envelope has no body or the body no type; raises Malformed like ProtoMessage.
+std::optional<VersionOneFrame> openVersionOne(ByteView data);
+Bytes versionOneEnvelope(const ProtoWriter& body);
+
 } // namespace tessaly
