@@ -34,15 +34,25 @@ void RunBlockingTrue(benchmark::State& state)
 }
 BENCHMARK(RunBlockingTrue)->UseRealTime();
 
+// The runner's environment as the NAME=VALUE array a bare posix_spawn takes.
+struct SpawnEnvironment {
+    explicit SpawnEnvironment(const Environment& environment)
+    {
+        for (const auto& [name, value] : environment)
+            entries.push_back(name + "=" + value);
+        for (std::string& entry : entries)
+            pointers.push_back(entry.data());
+        pointers.push_back(nullptr);
+    }
+    char** data() { return pointers.data(); }
+
+    std::vector<std::string> entries;
+    std::vector<char*> pointers;
+};
+
 void BareSpawnTrue(benchmark::State& state)
 {
-    std::vector<std::string> entries;
-    for (const auto& [name, value] : ProcessRunner::safeEnvironment(std::nullopt))
-        entries.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& entry : entries)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    SpawnEnvironment envp(ProcessRunner::safeEnvironment(std::nullopt));
     char* argv[] = { const_cast<char*>(kTrue), nullptr };
     for (auto _ : state) {
         pid_t pid = -1;
@@ -60,13 +70,7 @@ BENCHMARK(BareSpawnTrue)->UseRealTime();
 void InterleavedRatio(benchmark::State& state)
 {
     const Environment environment = ProcessRunner::safeEnvironment(std::nullopt);
-    std::vector<std::string> entries;
-    for (const auto& [name, value] : environment)
-        entries.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& entry : entries)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    SpawnEnvironment envp(environment);
     char* argv[] = { const_cast<char*>(kTrue), nullptr };
     std::vector<double> ours;
     std::vector<double> bare;
