@@ -195,7 +195,9 @@ QString byteCount(std::int64_t bytes)
     // Qt writes "1 bytes".
     if (bytes == 1)
         return QStringLiteral("1 byte");
-    return locale.formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+    // Whole kilobytes ("900 kB", not "900.0 kB"); one decimal from a megabyte on.
+    const int decimals = bytes > -1'000'000 && bytes < 1'000'000 ? 0 : 1;
+    return locale.formattedDataSize(bytes, decimals, QLocale::DataSizeSIFormat);
 }
 
 Symbol symbol(const IncomingShare& share, const ShareCardPhase& phase)
