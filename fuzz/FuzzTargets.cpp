@@ -58,6 +58,32 @@ SecureChannel fixedChannel(bool sender)
     return SecureChannel("0000", key(1), key(2), key(3), key(4));
 }
 
+Bytes signedForFixedChannel(ByteView body, bool encrypt)
+{
+    Bytes headerAndBody(body.begin(), body.end());
+    if (encrypt) {
+        const Bytes iv(16, 0x1F);
+        ProtoWriter header;
+        header.number(1, 1).number(2, 2).bytes(5, iv);
+        headerAndBody = ProtoWriter()
+                            .message(1, header)
+                            .bytes(2, crypto::aes256Cbc(true, key(3).view(), iv, body))
+                            .data();
+    }
+    const auto signature = crypto::hmacSha256(key(4).view(), headerAndBody);
+    return ProtoWriter().bytes(1, headerAndBody).bytes(2, signature).data();
+}
+
+Bytes clientInitCommittingTo(ByteView clientFinish)
+{
+    const auto hash = crypto::sha512(clientFinish);
+    ProtoWriter commitment;
+    commitment.number(1, 100).bytes(2, hash);
+    ProtoWriter init;
+    init.number(1, 1).bytes(2, Bytes(32, 0x2A)).message(3, commitment).string(4, Ukey2Server::nextProtocol);
+    return Ukey2::message(init.data(), Ukey2::Kind::clientInit);
+}
+
 void protoMessage(const std::uint8_t* data, std::size_t size)
 {
     try {
@@ -139,6 +165,46 @@ void secureChannelOpen(const std::uint8_t* data, std::size_t size)
         channel.open(bytes);
         require(false);
     } catch (const SecureChannel::Failed&) {
+    }
+}
+
+void secureChannelSigned(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return;
+    const Bytes sealed = signedForFixedChannel(ByteView(data + 1, size - 1), (data[0] & 1) != 0);
+    SecureChannel channel = fixedChannel(false);
+    Bytes frame;
+    try {
+        frame = channel.open(sealed);
+    } catch (const SecureChannel::Failed&) {
+        require(channel.received() == 0);
+        return;
+    } catch (const ProtoMessage::Malformed&) {
+        require(channel.received() == 0);
+        return;
+    }
+    require(channel.received() == 1);
+    // What was opened travels again through a real seal and open unchanged.
+    SecureChannel sender = fixedChannel(true);
+    SecureChannel receiver = fixedChannel(false);
+    require(receiver.open(sender.seal(frame)) == frame);
+}
+
+void ukey2Finish(const std::uint8_t* data, std::size_t size)
+{
+    const ByteView finish(data, size);
+    Ukey2Server server;
+    server.handle(clientInitCommittingTo(finish));
+    try {
+        const SecureChannel channel = std::get<SecureChannel>(server.handle(finish));
+        require(server.stage() == Ukey2Server::Stage::finished);
+        require(channel.code().size() == 4 && channel.sent() == 0 && channel.received() == 0);
+    } catch (const Ukey2::Refused& refused) {
+        require(server.stage() == Ukey2Server::Stage::refused);
+        // The commitment matched, so only the envelope or the key can be at fault.
+        require(refused.alert == Ukey2::Alert::badMessage || refused.alert == Ukey2::Alert::badMessageType
+            || refused.alert == Ukey2::Alert::badMessageData || refused.alert == Ukey2::Alert::badPublicKey);
     }
 }
 

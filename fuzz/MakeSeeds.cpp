@@ -97,6 +97,34 @@ Seeds channelSeeds()
     return seeds;
 }
 
+// A first byte of 0 signs the rest as header and body; 1 encrypts it as the plaintext, then signs.
+Seeds signedChannelSeeds()
+{
+    Seeds seeds;
+    for (const auto& [name, sealed] : channelSeeds()) {
+        Bytes headerAndBody = *ProtoMessage(sealed).bytes(1);
+        headerAndBody.insert(headerAndBody.begin(), 0x00);
+        seeds["sealed-" + name] = headerAndBody;
+    }
+    seeds["plain-text"] = { 0x01 };
+    const Bytes sequenced = ProtoWriter().bytes(1, text("hello")).number(2, 1).data();
+    seeds["plain-text"].insert(seeds["plain-text"].end(), sequenced.begin(), sequenced.end());
+    seeds["plain-not-a-message"] = { 0x01, 0x0B };
+    return seeds;
+}
+
+Seeds finishSeeds()
+{
+    test::Ukey2Client client;
+    Seeds seeds { { "client-finish", client.clientFinish() } };
+    client.usePublicKeyMessage(std::nullopt);
+    seeds["no-key"] = client.clientFinish();
+    client.usePublicKeyMessage(
+        ProtoWriter().number(1, 1).message(2, ProtoWriter().bytes(1, {}).bytes(2, {})).data());
+    seeds["zero-point"] = client.clientFinish();
+    return seeds;
+}
+
 Seeds protoSeeds()
 {
     Seeds seeds;
@@ -124,6 +152,8 @@ int main(int argc, char** argv)
         { "endpointInfo", endpointSeeds() },
         { "ukey2Open", ukey2Seeds() },
         { "secureChannelOpen", channelSeeds() },
+        { "secureChannelSigned", signedChannelSeeds() },
+        { "ukey2Finish", finishSeeds() },
     };
     for (const auto& [target, seeds] : corpora) {
         const auto folder = std::filesystem::path(argv[1]) / target;

@@ -85,6 +85,11 @@ QuickShareHandshake::QuickShareHandshake()
 {
 }
 
+QuickShareHandshake::QuickShareHandshake(crypto::Key privateKey)
+    : m_privateKey(std::move(privateKey))
+{
+}
+
 Bytes QuickShareHandshake::publicKeyMessage() const
 {
     const Bytes point = crypto::p256PublicKey(m_privateKey.get());

@@ -15,6 +15,8 @@ namespace tessaly {
 class QuickShareHandshake {
 public:
     QuickShareHandshake(); // with a newly generated private key
+    // With the given private key: a reproducible transcript, for known-answer checks.
+    explicit QuickShareHandshake(crypto::Key privateKey);
 
     // Key type 1 (P-256) and the point's coordinates as minimal signed big-endian integers.
     Bytes publicKeyMessage() const;

@@ -71,26 +71,30 @@ ProtoWriter body(const SharingFrame::Case& value)
     return v1;
 }
 
+// Every offer is still checked, so a malformed one past the kept ones is still malformed.
 SharingFrame::Introduction decodeIntroduction(const ProtoMessage& message)
 {
     SharingFrame::Introduction intro;
-    for (const auto& offer : message.messages(1)) {
+    message.eachMessage(1, [&intro](const ProtoMessage& offer) {
         const auto payloadID = offer.int64(3);
         if (!payloadID)
             throw ProtoMessage::Malformed();
-        intro.files.push_back({ offer.string(1).value_or(std::string()), *payloadID,
-            offer.int64(4).value_or(0), offer.string(5).value_or(defaultMimeType) });
-    }
-    for (const auto& offer : message.messages(2)) {
+        if (intro.files.size() < SharingFrame::keptOffers)
+            intro.files.push_back({ offer.string(1).value_or(std::string()), *payloadID,
+                offer.int64(4).value_or(0), offer.string(5).value_or(defaultMimeType) });
+    });
+    message.eachMessage(2, [&intro](const ProtoMessage& offer) {
         const auto payloadID = offer.int64(4);
         if (!payloadID)
             throw ProtoMessage::Malformed();
+        if (intro.texts.size() >= SharingFrame::keptOffers)
+            return;
         const auto kind = offer.number(3).value_or(0);
         intro.texts.push_back({ offer.string(2).value_or(std::string()),
             kind <= 4 ? static_cast<SharingFrame::TextOffer::Kind>(kind)
                       : SharingFrame::TextOffer::Kind::unknown,
             *payloadID, offer.int64(5).value_or(0) });
-    }
+    });
     // Wi-Fi credentials (4), apps (5) and streams (7).
     intro.hasOtherThings = message.has(4) || message.has(5) || message.has(7);
     return intro;

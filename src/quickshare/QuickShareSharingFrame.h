@@ -30,6 +30,10 @@ struct SharingFrame {
         std::int64_t size = 0;
         bool operator==(const TextOffer&) const = default;
     };
+    // Decoding keeps at most this many offers of each kind: one more than any acceptable share
+    // holds, so "too many" still shows, while an introduction of a million offers stays small.
+    static constexpr std::size_t keptOffers = 501;
+
     struct Introduction {
         std::vector<FileOffer> files;
         std::vector<TextOffer> texts;

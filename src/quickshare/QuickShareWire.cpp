@@ -216,14 +216,19 @@ std::optional<ProtoMessage> ProtoMessage::message(int field) const
 std::vector<ProtoMessage> ProtoMessage::messages(int field) const
 {
     std::vector<ProtoMessage> result;
+    eachMessage(field, [&result](const ProtoMessage& message) { result.push_back(message); });
+    return result;
+}
+
+void ProtoMessage::eachMessage(int field, const std::function<void(const ProtoMessage&)>& visit) const
+{
     std::size_t position = 0;
     while (auto current = ProtoWire::next(m_view, position)) {
         if (current->number != field || current->type != ProtoWire::WireType::bytes)
             continue;
         ProtoWire::validate(current->bytes);
-        result.push_back(ProtoMessage(m_storage, current->bytes));
+        visit(ProtoMessage(m_storage, current->bytes));
     }
-    return result;
 }
 
 void ProtoWriter::appendVarint(Bytes& out, std::uint64_t value)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -43,6 +44,9 @@ public:
     // Nested messages are parsed only when asked for; bytes that do not parse raise Malformed.
     std::optional<ProtoMessage> message(int field) const;
     std::vector<ProtoMessage> messages(int field) const;
+    // The same messages handed to `visit` one at a time, so a list of millions of entries costs
+    // no more memory than one; raises Malformed like messages(), possibly after some visits.
+    void eachMessage(int field, const std::function<void(const ProtoMessage&)>& visit) const;
 
     // True when any value, of either kind, was given for the field.
     bool has(int field) const;

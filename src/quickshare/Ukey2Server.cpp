@@ -15,19 +15,23 @@ using Ukey2::Alert;
 using Ukey2::Refused;
 
 // The commitment offered for P-256 with SHA-512; a list that does not parse counts as empty.
+// Entries are read one at a time: a client-init may hold millions of them before anyone is
+// authenticated, and only the first usable one is kept.
 std::optional<Bytes> commitmentFor(const ProtoMessage& clientInit)
 {
-    std::vector<ProtoMessage> entries;
+    std::optional<Bytes> chosen;
+    bool found = false;
     try {
-        entries = clientInit.messages(3);
+        clientInit.eachMessage(3, [&](const ProtoMessage& entry) {
+            if (!found && entry.number(1) == p256Sha512Cipher) {
+                found = true;
+                chosen = entry.bytes(2);
+            }
+        });
     } catch (const ProtoMessage::Malformed&) {
         return std::nullopt;
     }
-    for (const auto& entry : entries) {
-        if (entry.number(1) == p256Sha512Cipher)
-            return entry.bytes(2);
-    }
-    return std::nullopt;
+    return chosen;
 }
 
 } // namespace

@@ -1,3 +1,5 @@
+#include <set>
+
 #include <gtest/gtest.h>
 
 #include "quickshare/QuickShareCrypto.h"
@@ -67,8 +69,11 @@ TEST(SecureChannel_Seal, LayoutFreshnessAndStrictSequence)
     auto [sender, receiver] = channelPair();
     const Bytes first = sender.seal({});
     const Bytes second = sender.seal(text("two"));
-    EXPECT_NE(first, sender.seal({}));
-    EXPECT_EQ(sender.sent(), 3);
+    std::set<Bytes> ivs;
+    for (const auto& sealed : { first, second, sender.seal({}), sender.seal({}) })
+        ivs.insert(*ProtoMessage(sealed).message(1)->message(1)->bytes(5));
+    EXPECT_EQ(ivs.size(), 4u) << "every message needs its own IV";
+    EXPECT_EQ(sender.sent(), 4);
 
     const ProtoMessage envelope(first);
     const auto headerAndBody = envelope.message(1);
@@ -123,6 +128,9 @@ TEST(SecureChannel_Open, RejectsEveryBrokenLayer)
         { "no signature", ProtoWriter().bytes(1, Bytes { 1 }).data() },
         { "flipped signature bit", flipped },
         { "wrong signing key", signedWith(headerAndBody(2, iv, encrypt(sequenced)), Bytes(32, 7)) },
+        // Decrypted before the signature check, this would be reported as not a message.
+        { "wrong signature over a plaintext that is not a message",
+            signedWith(headerAndBody(2, iv, encrypt(Bytes { 0x0B })), Bytes(32, 7)) },
         { "short signature", ProtoWriter().bytes(1, Bytes { 1 }).bytes(2, Bytes(31, 0)).data() },
         { "encryption scheme 1", signedWith(headerAndBody(1, iv, encrypt(sequenced))) },
         { "no iv", signedWith(headerAndBody(2, std::nullopt, encrypt(sequenced))) },

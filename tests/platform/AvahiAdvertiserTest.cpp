@@ -1,0 +1,123 @@
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/AvahiAdvertiser.h"
+#include "tools/ProcessRunner.h"
+
+namespace tessaly {
+namespace {
+
+using Lines = std::vector<std::string>;
+const std::string type = "_FC9F5ED42C8A._tcp";
+const std::string notRunning = "failed: phones can’t find this computer: the Avahi service isn’t running";
+
+// What the handlers reported, in order, as "established: NAME" and "failed: REASON".
+struct Events {
+    std::mutex lock;
+    std::condition_variable changed;
+    Lines seen;
+
+    ServiceAdvertiser::Handlers handlers()
+    {
+        return { [this](const std::string& name) { add("established: " + name); },
+            [this](const std::string& reason) { add("failed: " + reason); } };
+    }
+    void add(const std::string& event)
+    {
+        const std::lock_guard guard(lock);
+        seen.push_back(event);
+        changed.notify_all();
+    }
+    Lines first(std::size_t count)
+    {
+        std::unique_lock guard(lock);
+        changed.wait_for(guard, std::chrono::seconds(20), [&] { return seen.size() >= count; });
+        return seen;
+    }
+};
+
+// Announces `name` on `port` with the TXT record n=EnRlc3QtbWFjaGluZQ; collisions rename to `next`.
+void publish(AvahiAdvertiser& advertiser, Events& events, const std::string& name, std::uint16_t port,
+    const std::string& next = "unused")
+{
+    advertiser.publish(
+        { type, name, port, { { "n", "EnRlc3QtbWFjaGluZQ" } } }, [next] { return next; }, events.handlers());
+}
+
+TEST(AvahiAdvertiser_NoDaemon, SaysTheAvahiServiceIsNotRunning)
+{
+    const std::string saved = getenv("DBUS_SYSTEM_BUS_ADDRESS") ? getenv("DBUS_SYSTEM_BUS_ADDRESS") : "";
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/tessaly-test-bus", 1);
+    Events events;
+    AvahiAdvertiser advertiser;
+    publish(advertiser, events, "IzEyMzT8n14AAA", 4000);
+    EXPECT_EQ(events.first(1), Lines { notRunning });
+    advertiser.withdraw();
+    saved.empty() ? unsetenv("DBUS_SYSTEM_BUS_ADDRESS") : setenv("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), 1);
+}
+
+// The tests below need the private avahi-daemon that tests/platform/avahi-netns.sh starts inside a
+// network namespace of its own; it runs them there.
+const char* liveDaemon = getenv("TESSALY_AVAHI_DAEMON_PID");
+
+// Whether `avahi-browse -rtp` resolves the service; a resolved line looks like
+// =;v0;IPv4;IzEyMzT8n14AAA;_FC9F5ED42C8A._tcp;local;box.local;192.0.2.1;4711;"n=EnRlc3QtbWFjaGluZQ"
+bool browsed(const std::string& name, const std::string& port)
+{
+    const Environment environment { { "DBUS_SYSTEM_BUS_ADDRESS", getenv("DBUS_SYSTEM_BUS_ADDRESS") } };
+    std::istringstream out(
+        ProcessRunner::runBlocking("/usr/bin/avahi-browse", { "-rtp", type }, environment, 20).stdOut);
+    for (std::string line; std::getline(out, line);) {
+        if (line.starts_with("=;") && line.find(";IPv4;" + name + ";" + type + ";local;") != std::string::npos
+            && line.ends_with(";" + port + ";\"n=EnRlc3QtbWFjaGluZQ\""))
+            return true;
+    }
+    return false;
+}
+
+TEST(AvahiAdvertiser_Live, AnnouncesUntilWithdrawnAndRenamesOnCollision)
+{
+    if (!liveDaemon)
+        GTEST_SKIP() << "needs the private avahi-daemon of tests/platform/avahi-netns.sh";
+    Events first, second;
+    AvahiAdvertiser one, two;
+    publish(one, first, "IzEyMzT8n14AAA", 4711);
+    ASSERT_EQ(first.first(1), Lines { "established: IzEyMzT8n14AAA" });
+    publish(two, second, "IzEyMzT8n14AAA", 4712, "I2FiY2T8n14AAA");
+    ASSERT_EQ(second.first(1), Lines { "established: I2FiY2T8n14AAA" });
+    EXPECT_TRUE(browsed("IzEyMzT8n14AAA", "4711"));
+    EXPECT_TRUE(browsed("I2FiY2T8n14AAA", "4712"));
+
+    two.withdraw();
+    // The other end of the veth pair keeps what it heard until the goodbye is processed.
+    bool gone = !browsed("I2FiY2T8n14AAA", "4712");
+    for (int tries = 0; tries < 10 && !gone; ++tries) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        gone = !browsed("I2FiY2T8n14AAA", "4712");
+    }
+    EXPECT_TRUE(gone);
+    EXPECT_TRUE(browsed("IzEyMzT8n14AAA", "4711"));
+    EXPECT_EQ(first.first(1).size() + second.first(1).size(), 2u) << "no failure after the announcements";
+}
+
+// Runs last: it ends the daemon.
+TEST(AvahiAdvertiser_Live, SaysSoWhenTheDaemonGoesAway)
+{
+    if (!liveDaemon)
+        GTEST_SKIP() << "needs the private avahi-daemon of tests/platform/avahi-netns.sh";
+    Events events;
+    AvahiAdvertiser advertiser;
+    publish(advertiser, events, "IzEyMzT8n14AAA", 4711);
+    ASSERT_EQ(events.first(1), Lines { "established: IzEyMzT8n14AAA" });
+    kill(std::atoi(liveDaemon), SIGTERM);
+    EXPECT_EQ(events.first(2), (Lines { "established: IzEyMzT8n14AAA", notRunning }));
+}
+
+} // namespace
+} // namespace tessaly
