@@ -1,9 +1,11 @@
 #include <chrono>
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "platform/QSettingsDefaults.h"
 #include "support/ControllerFakes.h"
 
 namespace tessaly {
@@ -49,6 +51,28 @@ TEST(AppStateTest, StoredSettingsAreReadWithTheirFallbacksAndMigrated)
                       state->autoDisableWirelessOnQuit()),
             std::tuple(c.pocketMode, c.stayAwake, c.audio, c.autoDisable));
     }
+}
+
+// Each launch reads the settings file afresh; the guide opens on the very first one only,
+// and not for someone who used an earlier version.
+TEST(AppStateTest, OnlyTheFirstLaunchOpensTheSetupGuide)
+{
+    QTemporaryDir folder;
+    const QString fresh = folder.filePath(QStringLiteral("fresh.conf"));
+    const QString earlier = folder.filePath(QStringLiteral("earlier.conf"));
+    QSettingsDefaults(earlier).writeInt("settingsVersion", 1);
+    std::vector<int> requests;
+    for (const QString& file : { fresh, fresh, fresh, earlier }) {
+        ControllerRig rig;
+        rig.defaults = std::make_shared<QSettingsDefaults>(file);
+        auto state = rig.make();
+        int requested = 0;
+        QObject::connect(state.get(), &AppState::setupGuideRequested, [&] { ++requested; });
+        state->start();
+        ASSERT_TRUE(test::waitUntilIdle(*state));
+        requests.push_back(requested);
+    }
+    EXPECT_EQ(requests, (std::vector<int> { 1, 0, 0, 0 }));
 }
 
 TEST(AppStateTest, WiFiPresetsTurnAudioOffAndTheChoiceIsStored)
