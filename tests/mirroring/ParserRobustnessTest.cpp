@@ -65,8 +65,7 @@ void checkEveryReader(std::string_view text)
     ASSERT_TRUE(!Validation::isSafePhonePath(text)
         || (text.starts_with("/sdcard") && text.find("/../") == std::string::npos && !text.ends_with("/..")));
     const auto address = Validation::parseIPv4(text);
-    ASSERT_TRUE(
-        !address || std::ranges::all_of(*address, [](int number) { return number >= 0 && number <= 255; }));
+    ASSERT_TRUE(!address || std::ranges::all_of(*address, [](int number) { return number <= 255; }));
     const auto hostPort = Validation::privateHostPort(text);
     ASSERT_TRUE(!hostPort
         || (Validation::isPrivateLANIPv4(hostPort->ip) && hostPort->port >= 1024 && hostPort->port <= 65535));
