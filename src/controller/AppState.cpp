@@ -30,7 +30,7 @@ AppState::AppState(Services services, QObject* parent)
     assert(m_services.defaults && m_services.loginItem && m_services.network && m_services.presenter
         && m_services.clock);
     if (m_services.adbPath)
-        m_adb = ADB { *m_services.adbPath };
+        m_adb = ADB { *m_services.adbPath, m_services.timeScale };
     m_scrcpyPath = m_services.scrcpyPath;
     m_scrcpy = std::make_unique<ScrcpyRunner>();
     readSettings();

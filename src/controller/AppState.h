@@ -60,6 +60,8 @@ public:
         std::shared_ptr<NetworkInfo> network;
         std::shared_ptr<Presenter> presenter;
         std::shared_ptr<Clock> clock;
+        // Every time limit of the tools and the refresh interval are multiplied by this.
+        double timeScale = 1;
     };
 
     // Stored setting keys.

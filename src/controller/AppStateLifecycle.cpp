@@ -57,7 +57,7 @@ void AppState::menuOpened()
     }(this));
     // The phone list stays fresh only while someone is looking at it.
     m_refreshTimer = std::make_unique<QTimer>();
-    m_refreshTimer->setInterval(kRefreshIntervalMs);
+    m_refreshTimer->setInterval(int(kRefreshIntervalMs * m_services.timeScale));
     connect(m_refreshTimer.get(), &QTimer::timeout, this, [this] { launchTask(refresh()); });
     m_refreshTimer->start();
 }
@@ -85,7 +85,7 @@ void AppState::cleanupForQuit()
     const std::string& adb = m_adb->executable;
     const Environment environment = ProcessRunner::safeEnvironment(adb);
     const auto runQuitCommand = [&](std::vector<std::string> arguments, double limit) {
-        return ProcessRunner::runBlocking(adb, arguments, environment, limit);
+        return ProcessRunner::runBlocking(adb, arguments, environment, limit * m_services.timeScale);
     };
 
     const ProcessResult listing = runQuitCommand({ "devices", "-l" }, kQuitDevicesLimit);

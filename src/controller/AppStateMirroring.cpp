@@ -168,7 +168,7 @@ QCoro::Task<std::optional<std::string>> AppState::hardwareEncoder(Device device)
     setBusyMessage("Checking your phone’s video encoder…");
     std::vector<std::string> arguments { "-s", device.serial, "--list-encoders" };
     const ProcessResult result = co_await ProcessRunner::run(*m_scrcpyPath, std::move(arguments),
-        ProcessRunner::safeEnvironment(m_adb->executable), kEncoderQueryLimit);
+        ProcessRunner::safeEnvironment(m_adb->executable), kEncoderQueryLimit * m_services.timeScale);
     // A failed or timed-out query caches "none" too: the session then runs without a named encoder.
     const std::optional<std::string> encoder = ScrcpyOutput::hardwareH264Encoder(result.combinedOutput());
     m_encoderCache[key] = encoder;

@@ -99,9 +99,14 @@ std::vector<DefaultRoute> parseDefaultRoutes(std::string_view routeTable)
     return routes;
 }
 
-std::optional<std::string> routerAddress(
-    const std::vector<DefaultRoute>& routes, const std::set<std::string>& wirelessInterfaces)
+std::optional<std::string> routerAddress(const std::vector<DefaultRoute>& routes,
+    const std::set<std::string>& wirelessInterfaces, const std::string& activeInterface)
 {
+    for (const DefaultRoute& route : routes) {
+        if (!activeInterface.empty() && route.interfaceName == activeInterface
+            && Validation::isPrivateLANIPv4(route.gateway))
+            return route.gateway;
+    }
     for (const DefaultRoute& route : routes) {
         if (!wirelessInterfaces.empty() && !wirelessInterfaces.contains(route.interfaceName))
             continue;
@@ -126,10 +131,28 @@ std::set<std::string> wirelessInterfaces(const std::filesystem::path& root)
     return names;
 }
 
-std::optional<std::string> wifiRouterIP(const std::filesystem::path& root)
+std::optional<std::string> wifiRouterIP(
+    const std::filesystem::path& root, const ActiveInterfaceQuery& activeInterface)
 {
     const std::string table = readBounded(root / "proc/net/route", kRouteTableReadLimit);
-    return routerAddress(parseDefaultRoutes(table), wirelessInterfaces(root));
+    const std::vector<DefaultRoute> routes = parseDefaultRoutes(table);
+    const std::set<std::string> wireless = wirelessInterfaces(root);
+    // With two Wi-Fi adapters on a network, the file order says nothing about which one
+    // is in use; asking NetworkManager costs a round trip, so only then.
+    std::set<std::string> routed;
+    for (const DefaultRoute& route : routes) {
+        if (wireless.contains(route.interfaceName))
+            routed.insert(route.interfaceName);
+    }
+    std::string active;
+    if (routed.size() > 1) {
+        if (activeInterface) {
+            active = activeInterface();
+        } else if (const auto link = wifiLink()) {
+            active = link->interfaceName;
+        }
+    }
+    return routerAddress(routes, wireless, active);
 }
 
 std::optional<WiFiLink> wifiLink()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -43,16 +44,23 @@ std::vector<DefaultRoute> parseDefaultRoutes(std::string_view routeTable);
 // machines).
 std::optional<std::string> parseRouteAddress(std::string_view hex);
 
-// The first default route's gateway that is a private home-network address, among the
-// routes of the wireless interfaces, or of every interface when none is known.
-std::optional<std::string> routerAddress(
-    const std::vector<DefaultRoute>& routes, const std::set<std::string>& wirelessInterfaces);
+// The first default route's gateway that is a private home-network address: that of
+// `activeInterface` (the Wi-Fi interface in use) when it has one, else among the routes of
+// the wireless interfaces, or of every interface when none is known.
+std::optional<std::string> routerAddress(const std::vector<DefaultRoute>& routes,
+    const std::set<std::string>& wirelessInterfaces, const std::string& activeInterface = {});
 
 // The interfaces of ROOT/sys/class/net that have a "wireless" entry.
 std::set<std::string> wirelessInterfaces(const std::filesystem::path& root);
 
+// Names the Wi-Fi interface in use; empty when that is not known.
+using ActiveInterfaceQuery = std::function<std::string()>;
+
 // The router of the Wi-Fi connection read from ROOT/proc/net/route and ROOT/sys/class/net.
-std::optional<std::string> wifiRouterIP(const std::filesystem::path& root = "/");
+// Only when several wireless interfaces have a default route is `activeInterface` asked which
+// one is in use (by default NetworkManager, through `wifiLink`).
+std::optional<std::string> wifiRouterIP(
+    const std::filesystem::path& root = "/", const ActiveInterfaceQuery& activeInterface = {});
 
 // The active Wi-Fi link as NetworkManager reports it on the system bus; none when there is
 // no connected Wi-Fi device or NetworkManager does not answer promptly.

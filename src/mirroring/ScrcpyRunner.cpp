@@ -113,13 +113,18 @@ class ScrcpyRunner::OutputThread {
 public:
     explicit OutputThread(Reports& reports)
         : m_reports(reports)
-        , m_thread([this] { loop(); })
     {
+        // Without its wake-up descriptor the thread could never be told to end, so it is not
+        // started at all; `start` refuses every run then.
+        if (canWake())
+            m_thread = std::thread([this] { loop(); });
     }
 
     // Closes every reader still open; their runs are never reported.
     ~OutputThread()
     {
+        if (!m_thread.joinable())
+            return;
         {
             std::lock_guard guard(m_lock);
             m_quit = true;

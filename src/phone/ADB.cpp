@@ -25,7 +25,7 @@ QCoro::Task<ProcessResult> ADB::run(std::vector<std::string> arguments, double t
     std::string adbPath = executable;
     Environment environment = ProcessRunner::safeEnvironment(adbPath);
     co_return co_await ProcessRunner::run(std::move(adbPath), std::move(arguments), std::move(environment),
-        timeoutSeconds, ProcessRunner::kDefaultOutputLimit);
+        timeoutSeconds * timeScale, ProcessRunner::kDefaultOutputLimit);
 }
 
 QCoro::Task<ADB::ConnectResult> ADB::connect(std::string ip, int port) const

@@ -21,8 +21,12 @@ struct ADB {
     };
 
     std::string executable;
+    // Every command's time limit is multiplied by this; tests shrink it to tell the limits
+    // apart without waiting them out.
+    double timeScale = 1;
 
-    // Runs adb with `arguments`, the reduced tool environment and 65,536 bytes of output per stream.
+    // Runs adb with `arguments`, the reduced tool environment and 65,536 bytes of output per stream,
+    // for at most `timeoutSeconds` (times `timeScale`).
     QCoro::Task<ProcessResult> run(std::vector<std::string> arguments, double timeoutSeconds) const;
 
     // Opens a network link to a phone on the home network; never runs adb for any other address.

@@ -296,6 +296,29 @@ TEST(AppStateMirroringTest, FailedSessionsAreExplained)
     }
 }
 
+// Disconnect Wireless takes the network link away: a session over it ends, quietly, while a
+// session over the cable goes on.
+TEST(AppStateMirroringTest, DisconnectWirelessEndsAWiFiSessionOnly)
+{
+    for (const auto& [phone, serial, overWiFi] :
+        { std::tuple { "R58N device usb:1-1 model:Pixel_7", "R58N", false },
+            std::tuple { "192.168.1.40:5555 device model:Pixel_7", "192.168.1.40:5555", true } }) {
+        SCOPED_TRACE(serial);
+        MirrorRig rig({ phone });
+        rig.scrcpy.onPrefix({ "-s", serial, "--window-title=Tessaly" }, { .delay = 30 });
+        rig.make();
+        rig.mirror();
+        ASSERT_TRUE(rig.state->isMirroring());
+        rig.state->disconnectWireless();
+        ASSERT_TRUE(test::waitUntilIdle(*rig.state));
+        EXPECT_EQ(test::waitFor([&] { return !rig.state->isMirroring(); }, 500), overWiFi);
+        EXPECT_EQ(rig.state->scrcpy().isRunning(), !overWiFi);
+        EXPECT_TRUE(rig.presenter->errors.empty());
+        rig.state->stopMirroring();
+        rig.waitForEnd();
+    }
+}
+
 TEST(AppStateMirroringTest, ASessionStoppedByTheUserOrByQuitEndsSilently)
 {
     for (const bool quit : { false, true }) {

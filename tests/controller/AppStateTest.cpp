@@ -1,9 +1,11 @@
 #include <chrono>
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "platform/QSettingsDefaults.h"
 #include "support/ControllerFakes.h"
 
 namespace tessaly {
@@ -49,6 +51,28 @@ TEST(AppStateTest, StoredSettingsAreReadWithTheirFallbacksAndMigrated)
                       state->autoDisableWirelessOnQuit()),
             std::tuple(c.pocketMode, c.stayAwake, c.audio, c.autoDisable));
     }
+}
+
+// Each launch reads the settings file afresh; the guide opens on the very first one only,
+// and not for someone who used an earlier version.
+TEST(AppStateTest, OnlyTheFirstLaunchOpensTheSetupGuide)
+{
+    QTemporaryDir folder;
+    const QString fresh = folder.filePath(QStringLiteral("fresh.conf"));
+    const QString earlier = folder.filePath(QStringLiteral("earlier.conf"));
+    QSettingsDefaults(earlier).writeInt("settingsVersion", 1);
+    std::vector<int> requests;
+    for (const QString& file : { fresh, fresh, fresh, earlier }) {
+        ControllerRig rig;
+        rig.defaults = std::make_shared<QSettingsDefaults>(file);
+        auto state = rig.make();
+        int requested = 0;
+        QObject::connect(state.get(), &AppState::setupGuideRequested, [&] { ++requested; });
+        state->start();
+        ASSERT_TRUE(test::waitUntilIdle(*state));
+        requests.push_back(requested);
+    }
+    EXPECT_EQ(requests, (std::vector<int> { 1, 0, 0, 0 }));
 }
 
 TEST(AppStateTest, WiFiPresetsTurnAudioOffAndTheChoiceIsStored)
@@ -166,6 +190,7 @@ TEST(AppStateTest, StartRunsTheServerThenReadsThePhonesAndAFailedListEmptiesThem
 TEST(AppStateTest, RefreshTimerLivesOnlyWhileTheMenuIsOpen)
 {
     ControllerRig rig;
+    rig.timeScale = 0.1;
     rig.adb.on({ "devices", "-l" }, deviceList({}));
     auto state = rig.make();
     EXPECT_FALSE(state->hasRefreshTimer());
@@ -175,7 +200,7 @@ TEST(AppStateTest, RefreshTimerLivesOnlyWhileTheMenuIsOpen)
     EXPECT_TRUE(state->hasRefreshTimer());
     ASSERT_TRUE(test::waitUntilIdle(*state));
     const auto before = rig.adb.calls().size();
-    QTest::qWait(3400); // one more refresh from the 3-second timer
+    QTest::qWait(450); // one more refresh from the 3-second timer, at a tenth
     ASSERT_TRUE(test::waitUntilIdle(*state));
     EXPECT_EQ(rig.adb.calls().size(), before + 1);
 
@@ -195,7 +220,9 @@ TEST(AppStateTest, LaunchAtLoginFollowsTheRealStateAndReportsFailures)
     rig.loginItem->failure = "Permission denied";
     state->setLaunchAtLogin(false);
     EXPECT_TRUE(state->launchAtLogin()); // still registered
-    const FriendlyError expected = FriendlyError::loginItemFailed("Permission denied");
+    const FriendlyError expected { "Couldn’t change “Launch at login”.",
+        "Make sure your autostart folder (~/.config/autostart) can be written, then try again.",
+        "Permission denied" };
     EXPECT_EQ(rig.presenter->errors, std::vector<FriendlyError> { expected });
     EXPECT_EQ(state->lastError(), expected);
 
@@ -229,9 +256,11 @@ TEST(AppStateTest, QuitSendsAWirelessPhoneBackToUsbAndDropsEveryNetworkLink)
 TEST(AppStateTest, QuitCommandsHaveShortLimits)
 {
     ControllerRig rig;
-    // The list answers within its 3-second limit; each next command hangs past its 4-second limit.
+    rig.timeScale = 0.1;
+    // At a tenth: the list answers within its 3-second limit; each next command hangs past its
+    // 4-second limit.
     auto listing = deviceList({ "192.168.1.5:5555 device" });
-    listing.delay = 2.2;
+    listing.delay = 0.22;
     rig.adb.on({ "devices", "-l" }, listing);
     rig.adb.on({ "-s", "192.168.1.5:5555", "usb" }, { .delay = 30 });
     rig.adb.on({ "disconnect", "192.168.1.5:5555" }, { .delay = 30 });
@@ -239,8 +268,8 @@ TEST(AppStateTest, QuitCommandsHaveShortLimits)
     rig.make()->cleanupForQuit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     EXPECT_EQ(rig.adb.calls().size(), 3u);
-    EXPECT_GT(seconds, 2.0 + 4 + 4 - 0.5);
-    EXPECT_LT(seconds, 2.2 + 4 + 4 + 2.0);
+    EXPECT_GT(seconds, 0.2 + 0.4 + 0.4);
+    EXPECT_LT(seconds, 0.22 + 0.4 + 0.4 + 0.3);
 }
 
 } // namespace

@@ -72,7 +72,7 @@ TEST(AppStateWirelessTest, GoWirelessRetriesRestartsTheServerOnNoRouteAndSendsAF
         std::vector<Args> calls;
         std::vector<double> sleeps;
         std::optional<FriendlyError> error;
-        double minSeconds = 0, maxSeconds = 4;
+        double minSeconds = 0, maxSeconds = 4; // with the time limits at a tenth
     };
     const FriendlyError plugIn { "Plug in your phone first.",
         "“Go Wireless” needs the USB cable connected once. Plug it in, unlock the phone, then try again.",
@@ -104,7 +104,7 @@ TEST(AppStateWirelessTest, GoWirelessRetriesRestartsTheServerOnNoRouteAndSendsAF
             { kList }, {}, plugIn },
         { "list hangs",
             { { kList, { { .chunks = { { .text = "List of devices attached\n", .delayBefore = 30 } } } } } },
-            { kList }, {}, plugIn, 4.5, 8 },
+            { kList }, {}, plugIn, 0.49, 0.75 },
         { "no Wi-Fi address", { { kRoute, { out("") } } }, { kList, kRoute, addressQuery }, {},
             FriendlyError { "Couldn’t find your phone’s Wi-Fi address.",
                 "Make sure Wi-Fi is turned ON on the phone and it’s connected to your home network. (Using "
@@ -114,7 +114,7 @@ TEST(AppStateWirelessTest, GoWirelessRetriesRestartsTheServerOnNoRouteAndSendsAF
         { "tcpip fails", { { kTcpip, { { .err = "error: closed", .exitCode = 1 } } } },
             { kList, kRoute, kTcpip, kBackToUSB }, {}, tcpipFailed },
         { "tcpip hangs", { { kTcpip, { { .out = "restarting in TCP mode port: 5555", .delay = 30 } } } },
-            { kList, kRoute, kTcpip, kBackToUSB }, {}, tcpipHung, 9.5, 13 },
+            { kList, kRoute, kTcpip, kBackToUSB }, {}, tcpipHung, 0.99, 1.4 },
         { "refused five times", { { kConnectHome, { out(kRefused, 1) } } },
             concat({ opened, five, { kBackToUSB } }), waits, wifiAdvice },
         { "no route throughout", { { kConnectHome, { out(noRoute, 1) } } },
@@ -134,6 +134,7 @@ TEST(AppStateWirelessTest, GoWirelessRetriesRestartsTheServerOnNoRouteAndSendsAF
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ControllerRig rig;
+        rig.timeScale = 0.1;
         scriptPhone(rig);
         for (const auto& [arguments, answers] : c.answers)
             rig.adb.onSequence(arguments, answers);

@@ -94,8 +94,6 @@ TEST(ConnectionQualityTest, RatingAndTip)
         EXPECT_EQ(q.rating(), rating) << name;
         EXPECT_EQ(q.showsTip(), tip) << name;
     }
-    EXPECT_EQ(
-        ConnectionQuality::hotspotDataLine, "📶 This computer is using your phone’s data while on hotspot");
 }
 
 TEST(ConnectionQualityTest, SummaryAndBandLines)

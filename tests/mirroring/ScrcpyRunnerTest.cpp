@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace tessaly {
 namespace {
@@ -213,6 +215,35 @@ TEST_F(ScrcpyRunnerTest, NoExitReportOnceTheRunnerIsGone)
     QTest::qWait(100);
     EXPECT_TRUE(recorder.exits.empty());
     EXPECT_TRUE(running.exits.empty());
+}
+
+// Leaves `spare` descriptors free under a lowered limit, then starts a runner and lets it go.
+// Returns 0 when the start failed as "Too many open files".
+int startWithoutDescriptors(int spare)
+{
+    ::alarm(5); // a runner that hangs ends by SIGALRM instead
+    const rlimit limit { 64, 64 };
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    std::vector<int> taken;
+    for (int fd; (fd = ::dup(STDIN_FILENO)) >= 0;)
+        taken.push_back(fd);
+    for (int i = 0; i < spare && !taken.empty(); ++i, taken.pop_back())
+        ::close(taken.back());
+    std::error_code error;
+    {
+        ScrcpyRunner runner;
+        error = runner.start("/bin/true", {}, kEnvironment, {}, {});
+    }
+    return error == std::errc::too_many_files_open ? 0 : 3;
+}
+
+// With one spare descriptor the exit reports get theirs but the output thread does not;
+// with none neither does.
+TEST(ScrcpyRunnerDeathTest, OutOfDescriptorsStartFailsAndTheRunnerStillEnds)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const int spare : { 0, 1 })
+        EXPECT_EXIT(::_exit(startWithoutDescriptors(spare)), ::testing::ExitedWithCode(0), "") << spare;
 }
 
 } // namespace

@@ -19,6 +19,7 @@ AppState::Services ControllerRig::services()
     s.network = network;
     s.presenter = presenter;
     s.clock = clock;
+    s.timeScale = timeScale;
     return s;
 }
 

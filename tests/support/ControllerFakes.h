@@ -42,6 +42,7 @@ struct ControllerRig {
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     bool withAdb = true;
     bool withScrcpy = true;
+    double timeScale = 1; // of the controller's time limits
 
     AppState::Services services();
     std::unique_ptr<AppState> make() { return std::make_unique<AppState>(services()); }

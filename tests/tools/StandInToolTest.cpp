@@ -1,7 +1,5 @@
 #include "support/StandInTool.h"
 
-#include "tools/ProcessRunner.h"
-
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -11,40 +9,6 @@
 
 namespace tessaly::test {
 namespace {
-
-ProcessResult call(const StandInTool& tool, const std::vector<std::string>& arguments)
-{
-    return ProcessRunner::runBlocking(tool.path(), arguments, {}, 5);
-}
-
-TEST(StandInToolTest, AnswersExactRulesThenPrefixesThenOtherwise)
-{
-    StandInTool adb("adb");
-    adb.onPrefix({ "shell" }, { .out = "any shell" });
-    adb.onPrefix({ "shell", "ip" }, { .out = "ip prefix" });
-    adb.on({ "shell", "ip", "route" }, { .out = "exact", .exitCode = 4 });
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases
-        = { { { "shell", "ip", "route" }, "exact" }, { { "shell", "ip", "addr" }, "any shell" },
-              { { "shell" }, "any shell" }, { { "devices" }, "" }, { {}, "" } };
-    for (const auto& [arguments, out] : cases)
-        EXPECT_EQ(call(adb, arguments).stdOut, out) << arguments.size();
-    EXPECT_EQ(call(adb, { "shell", "ip", "route" }).exitCode, 4);
-    adb.otherwise({ .err = "unknown command", .exitCode = 1 });
-    adb.on({ "shell", "ip", "route" }, { .out = "replaced" });
-    EXPECT_EQ(call(adb, { "devices" }).combinedOutput(), "unknown command");
-    EXPECT_EQ(call(adb, { "shell", "ip", "route" }).stdOut, "replaced");
-    EXPECT_EQ(call(adb, { "shell", "ip", "route", "x" }).stdOut, "any shell");
-}
-
-TEST(StandInToolTest, SequenceAnswersInTurnAndRepeatsTheLast)
-{
-    StandInTool adb("adb");
-    adb.onSequence({ "get-state" }, { { .out = "offline" }, { .out = "device" } });
-    for (const std::string state : { "offline", "device", "device" })
-        EXPECT_EQ(call(adb, { "get-state" }).stdOut, state);
-    adb.onSequence({ "get-state" }, { { .out = "one" }, { .out = "two" } }); // scripted again: starts over
-    EXPECT_EQ(call(adb, { "get-state" }).stdOut, "one");
-}
 
 // scrcpy runs under a pseudo-terminal: a scripted pause splits the output into separate reads.
 TEST(StandInToolTest, ChunksArriveSeparatelyOnAPseudoTerminal)
