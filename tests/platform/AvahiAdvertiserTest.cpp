@@ -1,7 +1,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
-#include <cstdlib>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -14,81 +13,68 @@
 namespace tessaly {
 namespace {
 
+using Lines = std::vector<std::string>;
 const std::string type = "_FC9F5ED42C8A._tcp";
-const std::string notRunning = "phones can’t find this computer: the Avahi service isn’t running";
+const std::string notRunning = "failed: phones can’t find this computer: the Avahi service isn’t running";
 
+// What the handlers reported, in order, as "established: NAME" and "failed: REASON".
 struct Events {
     std::mutex lock;
     std::condition_variable changed;
-    std::vector<std::string> established, failed;
+    Lines seen;
 
     ServiceAdvertiser::Handlers handlers()
     {
-        return { [this](const std::string& name) { add(established, name); },
-            [this](const std::string& reason) { add(failed, reason); } };
+        return { [this](const std::string& name) { add("established: " + name); },
+            [this](const std::string& reason) { add("failed: " + reason); } };
     }
-    void add(std::vector<std::string>& list, const std::string& value)
+    void add(const std::string& event)
     {
         const std::lock_guard guard(lock);
-        list.push_back(value);
+        seen.push_back(event);
         changed.notify_all();
     }
-    // Waits for the first outcome and answers the established names, or the failures.
-    std::vector<std::string> outcome()
+    Lines first(std::size_t count)
     {
         std::unique_lock guard(lock);
-        changed.wait_for(
-            guard, std::chrono::seconds(20), [this] { return !established.empty() || !failed.empty(); });
-        return failed.empty() ? established : failed;
+        changed.wait_for(guard, std::chrono::seconds(20), [&] { return seen.size() >= count; });
+        return seen;
     }
 };
 
-ServiceAdvertiser::Service service(const std::string& name, std::uint16_t port)
+// Announces `name` on `port` with the TXT record n=EnRlc3QtbWFjaGluZQ; collisions rename to `next`.
+void publish(AvahiAdvertiser& advertiser, Events& events, const std::string& name, std::uint16_t port,
+    const std::string& next = "unused")
 {
-    return { type, name, port, { { "n", "EnRlc3QtbWFjaGluZQ" } } };
+    advertiser.publish(
+        { type, name, port, { { "n", "EnRlc3QtbWFjaGluZQ" } } }, [next] { return next; }, events.handlers());
 }
 
 TEST(AvahiAdvertiser_NoDaemon, SaysTheAvahiServiceIsNotRunning)
 {
-    const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-    const std::string saved = bus ? bus : "";
+    const std::string saved = getenv("DBUS_SYSTEM_BUS_ADDRESS") ? getenv("DBUS_SYSTEM_BUS_ADDRESS") : "";
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/tessaly-test-bus", 1);
     Events events;
     AvahiAdvertiser advertiser;
-    advertiser.publish(
-        service("IzEyMzT8n14AAA", 4000), [] { return "other"; }, events.handlers());
-    EXPECT_EQ(events.outcome(), std::vector { notRunning });
+    publish(advertiser, events, "IzEyMzT8n14AAA", 4000);
+    EXPECT_EQ(events.first(1), Lines { notRunning });
     advertiser.withdraw();
-    bus ? setenv("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), 1) : unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    saved.empty() ? unsetenv("DBUS_SYSTEM_BUS_ADDRESS") : setenv("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), 1);
 }
 
-// The tests below need a private avahi-daemon: tests/platform/avahi-netns.sh starts one inside a
-// network namespace of its own and runs them there.
-const char* liveDaemon()
-{
-    return std::getenv("TESSALY_AVAHI_DAEMON_PID");
-}
+// The tests below need the private avahi-daemon that tests/platform/avahi-netns.sh starts inside a
+// network namespace of its own; it runs them there.
+const char* liveDaemon = getenv("TESSALY_AVAHI_DAEMON_PID");
 
-// The resolved lines of `avahi-browse -rtp`, such as
+// Whether `avahi-browse -rtp` resolves the service; a resolved line looks like
 // =;v0;IPv4;IzEyMzT8n14AAA;_FC9F5ED42C8A._tcp;local;box.local;192.0.2.1;4711;"n=EnRlc3QtbWFjaGluZQ"
-std::vector<std::string> browse()
+bool browsed(const std::string& name, const std::string& port)
 {
-    const Environment environment { { "DBUS_SYSTEM_BUS_ADDRESS", std::getenv("DBUS_SYSTEM_BUS_ADDRESS") } };
-    const auto result
-        = ProcessRunner::runBlocking("/usr/bin/avahi-browse", { "-rtp", type }, environment, 20);
-    std::vector<std::string> lines;
-    std::istringstream in(result.stdOut);
-    for (std::string line; std::getline(in, line);) {
-        if (line.starts_with("=;") && line.find(";IPv4;") != std::string::npos)
-            lines.push_back(line.substr(line.find(";IPv4;") + 6));
-    }
-    return lines;
-}
-
-bool seen(const std::vector<std::string>& lines, const std::string& name, const std::string& port)
-{
-    for (const auto& line : lines) {
-        if (line.starts_with(name + ";" + type + ";local;")
+    const Environment environment { { "DBUS_SYSTEM_BUS_ADDRESS", getenv("DBUS_SYSTEM_BUS_ADDRESS") } };
+    std::istringstream out(
+        ProcessRunner::runBlocking("/usr/bin/avahi-browse", { "-rtp", type }, environment, 20).stdOut);
+    for (std::string line; std::getline(out, line);) {
+        if (line.starts_with("=;") && line.find(";IPv4;" + name + ";" + type + ";local;") != std::string::npos
             && line.ends_with(";" + port + ";\"n=EnRlc3QtbWFjaGluZQ\""))
             return true;
     }
@@ -97,45 +83,40 @@ bool seen(const std::vector<std::string>& lines, const std::string& name, const 
 
 TEST(AvahiAdvertiser_Live, AnnouncesUntilWithdrawnAndRenamesOnCollision)
 {
-    if (!liveDaemon())
+    if (!liveDaemon)
         GTEST_SKIP() << "needs the private avahi-daemon of tests/platform/avahi-netns.sh";
     Events first, second;
     AvahiAdvertiser one, two;
-    one.publish(
-        service("IzEyMzT8n14AAA", 4711), [] { return "unused"; }, first.handlers());
-    ASSERT_EQ(first.outcome(), std::vector<std::string> { "IzEyMzT8n14AAA" });
-    two.publish(
-        service("IzEyMzT8n14AAA", 4712), [] { return "I2FiY2T8n14AAA"; }, second.handlers());
-    ASSERT_EQ(second.outcome(), std::vector<std::string> { "I2FiY2T8n14AAA" });
+    publish(one, first, "IzEyMzT8n14AAA", 4711);
+    ASSERT_EQ(first.first(1), Lines { "established: IzEyMzT8n14AAA" });
+    publish(two, second, "IzEyMzT8n14AAA", 4712, "I2FiY2T8n14AAA");
+    ASSERT_EQ(second.first(1), Lines { "established: I2FiY2T8n14AAA" });
+    EXPECT_TRUE(browsed("IzEyMzT8n14AAA", "4711"));
+    EXPECT_TRUE(browsed("I2FiY2T8n14AAA", "4712"));
 
-    auto lines = browse();
-    EXPECT_TRUE(seen(lines, "IzEyMzT8n14AAA", "4711")) << ::testing::PrintToString(lines);
-    EXPECT_TRUE(seen(lines, "I2FiY2T8n14AAA", "4712")) << ::testing::PrintToString(lines);
     two.withdraw();
     // The other end of the veth pair keeps what it heard until the goodbye is processed.
-    for (int tries = 0; tries < 10 && seen(lines, "I2FiY2T8n14AAA", "4712"); ++tries) {
+    bool gone = !browsed("I2FiY2T8n14AAA", "4712");
+    for (int tries = 0; tries < 10 && !gone; ++tries) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        lines = browse();
+        gone = !browsed("I2FiY2T8n14AAA", "4712");
     }
-    EXPECT_TRUE(seen(lines, "IzEyMzT8n14AAA", "4711"));
-    EXPECT_FALSE(seen(lines, "I2FiY2T8n14AAA", "4712"));
-    EXPECT_TRUE(first.failed.empty() && second.failed.empty());
+    EXPECT_TRUE(gone);
+    EXPECT_TRUE(browsed("IzEyMzT8n14AAA", "4711"));
+    EXPECT_EQ(first.first(1).size() + second.first(1).size(), 2u) << "no failure after the announcements";
 }
 
 // Runs last: it ends the daemon.
 TEST(AvahiAdvertiser_Live, SaysSoWhenTheDaemonGoesAway)
 {
-    if (!liveDaemon())
+    if (!liveDaemon)
         GTEST_SKIP() << "needs the private avahi-daemon of tests/platform/avahi-netns.sh";
     Events events;
     AvahiAdvertiser advertiser;
-    advertiser.publish(
-        service("IzEyMzT8n14AAA", 4711), [] { return "unused"; }, events.handlers());
-    ASSERT_EQ(events.outcome(), std::vector<std::string> { "IzEyMzT8n14AAA" });
-    kill(std::atoi(liveDaemon()), SIGTERM);
-    std::unique_lock guard(events.lock);
-    events.changed.wait_for(guard, std::chrono::seconds(20), [&] { return !events.failed.empty(); });
-    EXPECT_EQ(events.failed, std::vector { notRunning });
+    publish(advertiser, events, "IzEyMzT8n14AAA", 4711);
+    ASSERT_EQ(events.first(1), Lines { "established: IzEyMzT8n14AAA" });
+    kill(std::atoi(liveDaemon), SIGTERM);
+    EXPECT_EQ(events.first(2), (Lines { "established: IzEyMzT8n14AAA", notRunning }));
 }
 
 } // namespace
