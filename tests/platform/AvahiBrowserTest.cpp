@@ -12,7 +12,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// What the handlers reported, as "TYPE NAME PORT ADDRESS-PREFIX" and "failed: REASON".
+// What the handlers reported, sorted, as "TYPE NAME PORT ADDRESS" and "failed: REASON"; the
+// announcing end of the veth pair (192.0.2.1 or .2) reads 192.0.2.x, answers on lo are left out.
 struct Seen {
     std::mutex lock;
     std::condition_variable changed;
@@ -21,11 +22,9 @@ struct Seen {
     ServiceBrowser::Handlers handlers()
     {
         return { [this](const ServiceBrowser::Found& s) {
-                    // The daemon also answers on lo; the veth end is either 192.0.2.1 or 192.0.2.2.
-                    if (s.address == "127.0.0.1")
-                        return;
-                    add(s.type + " " + s.name + " " + std::to_string(s.port) + " "
-                        + (s.address.starts_with("192.0.2.") ? "192.0.2.x" : s.address));
+                    if (s.address != "127.0.0.1")
+                        add(s.type + " " + s.name + " " + std::to_string(s.port) + " "
+                            + (s.address.starts_with("192.0.2.") ? "192.0.2.x" : s.address));
                 },
             [this](const std::string& type, const std::string& name) {
                 add("unresolved: " + type + " " + name);
@@ -48,25 +47,11 @@ struct Seen {
     }
 };
 
-TEST(AvahiBrowser_NoDaemon, SaysTheAvahiServiceIsNotRunning)
-{
-    const std::string saved = getenv("DBUS_SYSTEM_BUS_ADDRESS") ? getenv("DBUS_SYSTEM_BUS_ADDRESS") : "";
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/tessaly-test-bus", 1);
-    Seen seen;
-    AvahiBrowser browser;
-    browser.browse({ "_adb-tls-pairing._tcp" }, seen.handlers());
-    EXPECT_EQ(seen.first(1), Lines { "failed: the Avahi service isn’t running" });
-    if (saved.empty())
-        unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    else
-        setenv("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), 1);
-}
-
 TEST(AvahiBrowser_Live, ResolvesEveryInstanceOfTheBrowsedTypesOnly)
 {
     if (!getenv("TESSALY_AVAHI_DAEMON_PID"))
         GTEST_SKIP() << "needs the private avahi-daemon of tests/platform/avahi-netns.sh";
-    // A stand-in phone that scanned a code: pairing and connect services, and one of no interest.
+    // A stand-in phone that scanned a code, and a service of no interest.
     AvahiAdvertiser pairing, connect, other;
     const auto rename = [] { return std::string("renamed"); };
     pairing.publish({ "_adb-tls-pairing._tcp", "tessaly-live1", 37105, {} }, rename, {});
@@ -79,7 +64,6 @@ TEST(AvahiBrowser_Live, ResolvesEveryInstanceOfTheBrowsedTypesOnly)
     EXPECT_EQ(seen.first(2),
         (Lines { "_adb-tls-connect._tcp adb-R58M-live 41234 192.0.2.x",
             "_adb-tls-pairing._tcp tessaly-live1 37105 192.0.2.x" }));
-    browser.stop();
 }
 
 } // namespace
