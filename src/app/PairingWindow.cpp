@@ -137,7 +137,7 @@ void PairingWindow::redraw()
     const bool connected = pairing.stage() == WirelessPairing::Stage::connected;
     const auto& error = pairing.stage() == WirelessPairing::Stage::failed ? pairing.error() : std::nullopt;
 
-    // The code is worth scanning only while this attempt waits for it.
+    // The code belongs to the attempt under way; a finished or failed one has spent it.
     m_qr->setText(running ? pairing.qrText() : std::string());
     m_codeArea->setVisible(running);
 
