@@ -50,6 +50,8 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
 
     m_goWireless = m_menu->addAction(QStringLiteral("Go Wireless (home Wi-Fi)"));
     connect(m_goWireless, &QAction::triggered, this, [this] { m_state.goWireless(); });
+    m_pairOverWiFi = m_menu->addAction(QStringLiteral("Pair over Wi-Fi (QR code)…"));
+    connect(m_pairOverWiFi, &QAction::triggered, this, &MenuContent::pairingRequested);
     m_hotspotMenu = m_menu->addMenu(QStringLiteral("Hotspot Mode (direct link)"));
     for (const QString& line : { QStringLiteral("Fastest wireless option: phone → computer directly."),
              QStringLiteral("1. On your phone, turn on Hotspot (5 GHz band if available)"),
@@ -189,6 +191,7 @@ void MenuContent::update()
     m_mirror->setEnabled(!m_state.isMirroring() && !busy && m_state.toolsFound());
     m_stopMirroring->setEnabled(m_state.isMirroring());
     m_goWireless->setEnabled(m_state.hasUSBDevice() && !busy);
+    m_pairOverWiFi->setEnabled(m_state.adb().has_value() && !busy);
     m_connectHotspot->setEnabled(!busy);
     m_disconnectWireless->setEnabled(m_state.wirelessActive() && !busy);
     setText(m_busy, busy ? QStringLiteral("⏳ ") + QString::fromStdString(*busy) : QString());

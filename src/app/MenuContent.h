@@ -29,6 +29,7 @@ public:
 signals:
     void quitRequested();
     void setupGuideRequested();
+    void pairingRequested();
 
 private:
     QAction* addText(QMenu* into = nullptr);
@@ -47,6 +48,7 @@ private:
     QAction* m_mirror = nullptr;
     QAction* m_stopMirroring = nullptr;
     QAction* m_goWireless = nullptr;
+    QAction* m_pairOverWiFi = nullptr;
     QMenu* m_hotspotMenu = nullptr;
     QAction* m_connectHotspot = nullptr;
     QAction* m_disconnectWireless = nullptr;

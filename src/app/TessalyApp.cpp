@@ -13,9 +13,12 @@
 #include <QTimer>
 
 #include "app/MenuContent.h"
+#include "app/PairingWindow.h"
 #include "app/SetupWindow.h"
 #include "app/TrayIcon.h"
 #include "controller/AppState.h"
+#include "controller/WirelessPairing.h"
+#include "platform/AvahiBrowser.h"
 
 namespace tessaly {
 
@@ -43,6 +46,12 @@ TessalyApp::TessalyApp(AppState& state, QObject* parent)
     connect(&m_state, &AppState::setupGuideRequested, m_setupWindow.get(), &SetupWindowController::show);
     connect(
         m_menu.get(), &MenuContent::setupGuideRequested, m_setupWindow.get(), &SetupWindowController::show);
+    connect(m_menu.get(), &MenuContent::pairingRequested, this, [this] {
+        if (!m_pairingWindow)
+            m_pairingWindow = std::make_unique<PairingWindow>(std::make_unique<WirelessPairing>(
+                m_state, [] { return std::make_unique<AvahiBrowser>(); }));
+        m_pairingWindow->open();
+    });
     // However the event loop ends (menu, session manager, signal), tidy up exactly once.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (!std::exchange(m_cleanedUp, true))

@@ -11,6 +11,7 @@ namespace tessaly {
 
 class AppState;
 class MenuContent;
+class PairingWindow;
 class SetupWindowController;
 
 // The application itself: a tray icon with its menu and no main window. It starts the
@@ -38,6 +39,7 @@ private:
     AppState& m_state;
     std::unique_ptr<MenuContent> m_menu;
     std::unique_ptr<SetupWindowController> m_setupWindow;
+    std::unique_ptr<PairingWindow> m_pairingWindow;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     bool m_cleanedUp = false;
 };

@@ -36,12 +36,17 @@ QCoro::Task<ADB::ConnectResult> ADB::connect(std::string ip, int port) const
     }
     std::vector<std::string> arguments { "connect", ip + ":" + std::to_string(port) };
     const ProcessResult result = co_await run(std::move(arguments), kConnectTimeout);
-    const std::string output = result.combinedOutput();
+    std::string output = result.combinedOutput();
+    const bool ok = connectSucceeded(output);
+    co_return ConnectResult { ok, std::move(output) };
+}
+
+bool ADB::connectSucceeded(std::string_view output)
+{
     const std::string text = asciiLowercase(output);
     // "already connected to ..." counts as success; the exit status says nothing reliable here.
-    const bool ok = contains(text, "connected to") && !contains(text, "failed") && !contains(text, "unable")
+    return contains(text, "connected to") && !contains(text, "failed") && !contains(text, "unable")
         && !contains(text, "cannot");
-    co_return ConnectResult { ok, output };
 }
 
 QCoro::Task<std::optional<std::string>> ADB::wifiIP(std::string serial) const

@@ -31,6 +31,8 @@ struct ADB {
 
     // Opens a network link to a phone on the home network; never runs adb for any other address.
     QCoro::Task<ConnectResult> connect(std::string ip, int port) const;
+    // Whether an answer to "connect" says the phone is connected.
+    static bool connectSucceeded(std::string_view output);
 
     // The phone's IPv4 address on its Wi-Fi interface.
     QCoro::Task<std::optional<std::string>> wifiIP(std::string serial) const;

@@ -211,9 +211,9 @@ TEST_F(MenuTest, SessionAndQualityLinesAndTrayIcon)
 TEST_F(MenuTest, WirelessItemsSitBetweenDividersAndTheHotspotSubmenuConnects)
 {
     const QStringList all = texts();
-    EXPECT_EQ(all.mid(all.indexOf(QStringLiteral("Go Wireless (home Wi-Fi)")) - 1, 5),
-        (QStringList {
-            "--", "Go Wireless (home Wi-Fi)", "Hotspot Mode (direct link)", "Disconnect Wireless", "--" }));
+    EXPECT_EQ(all.mid(all.indexOf(QStringLiteral("Go Wireless (home Wi-Fi)")) - 1, 6),
+        (QStringList { "--", "Go Wireless (home Wi-Fi)", "Pair over Wi-Fi (QR code)…",
+            "Hotspot Mode (direct link)", "Disconnect Wireless", "--" }));
     EXPECT_EQ(entries(hotspot).mid(5, 3), (QStringList { "--", "Connect via Hotspot", "--" }));
 }
 
@@ -236,6 +236,7 @@ TEST_F(MenuTest, WirelessItemsAreEnabledByThePhonesAndDisabledWhileBusy)
         EXPECT_EQ(item(hotspot, QStringLiteral("Connect via Hotspot"))->isEnabled(), c.hotspot)
             << c.devices.size();
         EXPECT_EQ(find("Disconnect Wireless")->isEnabled(), c.disconnect) << c.devices.size();
+        EXPECT_EQ(find("Pair over Wi-Fi (QR code)…")->isEnabled(), !c.busy) << c.devices.size();
     }
 }
 
