@@ -19,8 +19,8 @@ QByteArray phoneSymbol(bool mirroring)
     svg += mirroring ? "<rect x='10' y='1.5' width='12' height='29' rx='3' "
                      : "<rect x='8.5' y='1.5' width='15' height='29' rx='3' ";
     svg += "fill='#f4f6fa' stroke='#161b22' stroke-width='2'/>";
-    svg += mirroring ? "<rect x='12.5' y='5' width='7' height='19' rx='1' fill='#2f6fdb'/>"
-                     : "<rect x='11' y='5' width='10' height='19' rx='1' fill='#2f6fdb'/>";
+    svg += mirroring ? "<rect x='12.5' y='5' width='7' height='19' rx='1' fill='#3b82f6'/>"
+                     : "<rect x='11' y='5' width='10' height='19' rx='1' fill='#3b82f6'/>";
     svg += "<path d='M 14.5 27 H 17.5' stroke='#161b22' stroke-width='1.8' stroke-linecap='round'/>";
     if (mirroring) {
         svg += "<path d='M 6.5 11 Q 3.8 16 6.5 21 M 25.5 11 Q 28.2 16 25.5 21 M 3 8 Q -1 16 3 24 "
