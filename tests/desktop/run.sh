@@ -85,14 +85,15 @@ tray_area() {
   done
   return 1
 }
-start_tessaly() { start "$tessaly" 2>"$work/$1.err"; tessaly_pid=${groups[-1]}; }
-# Opens the menu with a click on the icon and presses KEYS (the panel's menu and Qt's both take them).
+# Opens the menu with a click on the icon, takes a picture and presses KEYS (the panel's menu
+# and Qt's both take them).
 menu_keys() {
   xdotool mousemove "$icon_x" "$icon_y" click 1
   sleep 1.5
-  [ -n "${2:-}" ] && shot "$2"
-  xdotool key --delay 150 "${@:3}"
+  shot menu
+  xdotool key --delay 150 "$@"
 }
+stop_all_but_x() { local x=${groups[0]}; groups=("${groups[@]:1}"); stop_all; groups=("$x"); }
 
 scenario() { # NAME
   local name=$1 began shown=""
@@ -102,7 +103,8 @@ scenario() { # NAME
     for _ in $(seq 100); do tray_ready && break; sleep 0.1; done
   fi
   began=$(now)
-  start_tessaly "$name"
+  start "$tessaly" 2>"$work/$name.err"
+  tessaly_pid=${groups[-1]}
   if [ "$name" = panel-late ]; then
     sleep 3
     began=$(now)
@@ -115,11 +117,11 @@ scenario() { # NAME
     c=$(contrast "$work/icon.png" "$area")
     if at_least "$c" 3; then shown=$(since "$began"); break; fi
   done
-  [ -n "$shown" ] || fail "$name: no icon that stands out in the panel after 10 s (contrast ${c:-none})"
+  [ -n "$shown" ] && at_least 10 "$shown" || fail "$name: no icon that stands out in the panel within 10 s (contrast ${c:-none})"
   convert "$work/icon.png" -crop 400x26+880+0 -scale 300% "$shots/desktop-$name-icon.png"
   echo "PASS: $name: icon in the panel after ${shown} s, contrast against the panel ${c}:1"
 
-  menu_keys "$name" menu Up Up Up Return
+  menu_keys Up Up Up Return
   cp "$work/menu.png" "$shots/desktop-$name-menu.png"
   at_least "$(compare -metric AE -fuzz 8% "$work/icon.png" "$work/menu.png" null: 2>&1)" 20000 \
     || fail "$name: a click on the icon opened no menu"
@@ -127,7 +129,7 @@ scenario() { # NAME
   xdotool search --name 'Getting Started' >/dev/null || fail "$name: \"Getting Started…\" opened no window"
   echo "PASS: $name: the click opened the menu and \"Getting Started…\" the setup window"
 
-  menu_keys "$name" "" Up
+  menu_keys Up
   began=$(now)
   xdotool key Return
   for _ in $(seq 30); do alive "$tessaly_pid" || break; sleep 0.05; done
@@ -137,7 +139,6 @@ scenario() { # NAME
   echo "PASS: $name: \"Quit Tessaly\" ended the process in ${quit} s"
   stop_all_but_x
 }
-stop_all_but_x() { local x=${groups[0]}; groups=("${groups[@]:1}"); stop_all; groups=("$x"); }
 
 scenario panel-first
 scenario panel-late
