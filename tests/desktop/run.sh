@@ -4,7 +4,9 @@
 # panel starts 3 s after Tessaly, as at a login where the autostart entry wins. Each checks
 # that the icon shows within 10 s and stands out from the panel (a contrast figure), that a
 # click opens the menu and "Getting Started…" the setup window, and that "Quit Tessaly" ends
-# the process within 1 s. Usage: run.sh TESSALY SCREENSHOT_FOLDER
+# the process within 1 s. Scenario "theme-icon" is "panel-first" with Qt following GNOME's icon
+# theme: the panel then draws the theme's symbolic phone in its own colours.
+# Usage: run.sh TESSALY SCREENSHOT_FOLDER
 set -uo pipefail
 tessaly=$(realpath "$1") shots=$2
 for tool in Xvfb xfce4-panel dbus-run-session dbus-send xdotool import convert; do
@@ -95,15 +97,16 @@ menu_keys() {
 }
 stop_all_but_x() { local x=${groups[0]}; groups=("${groups[@]:1}"); stop_all; groups=("$x"); }
 
-scenario() { # NAME
+scenario() { # NAME [VARIABLE=VALUE...] (for Tessaly)
   local name=$1 began shown=""
+  shift
   start_bus
-  if [ "$name" = panel-first ]; then
+  if [ "$name" != panel-late ]; then
     start_panel
     for _ in $(seq 100); do tray_ready && break; sleep 0.1; done
   fi
   began=$(now)
-  start "$tessaly" 2>"$work/$name.err"
+  start env "$@" "$tessaly" 2>"$work/$name.err"
   tessaly_pid=${groups[-1]}
   if [ "$name" = panel-late ]; then
     sleep 3
@@ -142,5 +145,6 @@ scenario() { # NAME
 
 scenario panel-first
 scenario panel-late
+scenario theme-icon XDG_CURRENT_DESKTOP=GNOME
 grep -q "no system tray yet" "$work/panel-late.err" || fail "panel-late: no word on standard error about the missing tray"
 echo "PASS: desktop"
