@@ -1,20 +1,38 @@
+#include <cstdio>
+
 #include <QApplication>
 #include <QIcon>
 
+#include "app/CommandLine.h"
 #include "app/TessalyApp.h"
 #include "app/WidgetPresenter.h"
 #include "controller/AppState.h"
 
 int main(int argc, char** argv)
 {
+    using namespace tessaly;
+    // Settled before QApplication exists: without a display it would abort with a core dump.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine::Outcome outcome = CommandLine::check(arguments,
+        { qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"),
+            qEnvironmentVariable("QT_QPA_PLATFORM") });
+    if (outcome.exitStatus) {
+        std::fputs(outcome.output.toLocal8Bit().constData(), stdout);
+        if (!outcome.error.isEmpty())
+            std::fprintf(stderr, "%s\n", outcome.error.toLocal8Bit().constData());
+        return *outcome.exitStatus;
+    }
+
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tessaly"));
     QApplication::setApplicationName(QStringLiteral("Tessaly"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tessaly"));
+    QApplication::setApplicationVersion(QStringLiteral(TESSALY_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("tessaly"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaly")));
 
-    using namespace tessaly;
     AppState::install(
         std::make_unique<AppState>(AppState::systemServices(std::make_shared<WidgetPresenter>())));
     TessalyApp::routeTerminationSignals();

@@ -64,13 +64,8 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
     connect(m_connectHotspot, &QAction::triggered, this, [this] { m_state.connectHotspot(); });
     m_hotspotMenu->addSeparator();
     setText(addText(m_hotspotMenu),
-        QStringLiteral("Note: this computer uses the phone’s mobile data while on its hotspot."));
-    connect(m_hotspotMenu, &QMenu::aboutToShow, this, [this] { m_state.menuOpened(); });
-    // Leaving the submenu for the main menu keeps the list refreshing.
-    connect(m_hotspotMenu, &QMenu::aboutToHide, this, [this] {
-        if (!m_menu->isVisible())
-            m_state.menuClosed();
-    });
+        QStringLiteral("Note: your computer uses the phone’s mobile data while on its hotspot."));
+    watchOpening(m_hotspotMenu);
     m_disconnectWireless = m_menu->addAction(QStringLiteral("Disconnect Wireless"));
     connect(m_disconnectWireless, &QAction::triggered, this, [this] { m_state.disconnectWireless(); });
     m_menu->addSeparator();
@@ -117,8 +112,7 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
     m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(m_quit, &QAction::triggered, this, &MenuContent::quitRequested);
 
-    connect(m_menu, &QMenu::aboutToShow, this, [this] { m_state.menuOpened(); });
-    connect(m_menu, &QMenu::aboutToHide, this, [this] { m_state.menuClosed(); });
+    watchOpening(m_menu);
     connect(&m_state, &AppState::changed, this, &MenuContent::update);
     update();
 }
@@ -126,6 +120,29 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
 MenuContent::~MenuContent()
 {
     delete m_menu;
+}
+
+void MenuContent::watchOpening(QMenu* menu)
+{
+    // A panel that draws the menu itself (exported over D-Bus) never shows these widgets, so
+    // only the show and hide signals, which Qt emits either way, say what is open.
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        const bool wasClosed = m_openMenus.empty();
+        m_openMenus.insert(menu);
+        if (wasClosed)
+            m_state.menuOpened();
+    });
+    connect(menu, &QMenu::aboutToHide, this, [this, menu] {
+        if (m_openMenus.empty())
+            return;
+        // The main menu takes its submenus with it, whether or not their closing is reported.
+        if (menu == m_menu)
+            m_openMenus.clear();
+        else
+            m_openMenus.erase(menu);
+        if (m_openMenus.empty())
+            m_state.menuClosed();
+    });
 }
 
 QAction* MenuContent::addText(QMenu* into)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 
 #include <QObject>
 
@@ -32,6 +33,9 @@ signals:
     void pairingRequested();
 
 private:
+    // Counts `menu` among the open ones: the controller hears of the first opening and the last
+    // closing only, however many submenus come and go in between.
+    void watchOpening(QMenu* menu);
     QAction* addText(QMenu* into = nullptr);
     static void setText(QAction* item, const QString& text);
     static void showLine(QAction* item, bool shown);
@@ -39,6 +43,7 @@ private:
 
     AppState& m_state;
     QMenu* m_menu;
+    std::set<QMenu*> m_openMenus;
 
     QAction* m_status = nullptr;
     QAction* m_mirroringLine = nullptr;

@@ -58,24 +58,26 @@ TessalyApp::TessalyApp(AppState& state, QObject* parent)
             m_state.cleanupForQuit();
     });
 
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        m_tray = std::make_unique<QSystemTrayIcon>();
-        m_tray->setToolTip(QStringLiteral("Tessaly"));
-        m_tray->setContextMenu(m_menu->menu());
-        // A left click opens the same menu as a right click.
-        connect(m_tray.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
-                    m_menu->menu()->popup(QCursor::pos());
-            });
-        connect(&m_state, &AppState::changed, this, &TessalyApp::updateIcon);
-        updateIcon();
-        m_tray->show();
-    } else {
-        std::fputs("Tessaly: this desktop has no system tray, so the menu cannot be shown; "
-                   "Tessaly keeps running (quit it with Ctrl+C).\n",
+    // Created and shown even without a tray: Qt docks the icon as soon as a panel offers one
+    // (a login where this starts before the panel).
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        std::fputs("Tessaly: this desktop has no system tray yet, so the menu cannot be shown; "
+                   "the icon appears when a panel with a tray starts (quit with Ctrl+C).\n",
             stderr);
     }
+    m_panelDrawsIcon = TrayIcon::statusNotifierHostPresent();
+    m_tray = std::make_unique<QSystemTrayIcon>();
+    m_tray->setToolTip(QStringLiteral("Tessaly"));
+    m_tray->setContextMenu(m_menu->menu());
+    // A left click opens the same menu as a right click.
+    connect(
+        m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger)
+                m_menu->menu()->popup(QCursor::pos());
+        });
+    connect(&m_state, &AppState::changed, this, &TessalyApp::updateIcon);
+    updateIcon();
+    m_tray->show();
 
     QTimer::singleShot(0, this, [this] { m_state.start(); });
 }
@@ -85,7 +87,7 @@ TessalyApp::~TessalyApp() = default;
 void TessalyApp::updateIcon()
 {
     m_tray->setIcon(TrayIcon::icon(m_state.isMirroring(),
-        TrayIcon::shownNumber(m_state.showFPS(), m_state.isMirroring(), m_state.fps())));
+        TrayIcon::shownNumber(m_state.showFPS(), m_state.isMirroring(), m_state.fps()), m_panelDrawsIcon));
 }
 
 void TessalyApp::quit()

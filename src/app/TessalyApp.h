@@ -25,8 +25,6 @@ public:
 
     MenuContent& menu() const { return *m_menu; }
     SetupWindowController& setupWindow() const { return *m_setupWindow; }
-    // Whether the desktop offers a tray; without one Tessaly still runs (and said so once).
-    bool hasTray() const { return m_tray != nullptr; }
 
     // Makes SIGINT, SIGTERM and SIGHUP quit through the normal path, so the controller's
     // clean-up runs for them too.
@@ -41,6 +39,7 @@ private:
     std::unique_ptr<SetupWindowController> m_setupWindow;
     std::unique_ptr<PairingWindow> m_pairingWindow;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    bool m_panelDrawsIcon = false;
     bool m_cleanedUp = false;
 };
 

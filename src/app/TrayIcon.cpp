@@ -1,34 +1,55 @@
 #include "app/TrayIcon.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QFont>
-#include <QGuiApplication>
 #include <QPainter>
-#include <QPalette>
 #include <QSvgRenderer>
 
 namespace tessaly::TrayIcon {
 
 namespace {
 
-// Drawn in the panel's text colour, so the symbol reads on light and dark panels alike.
-QByteArray phoneSymbol(bool mirroring, const QColor& color)
+// A light body inside a dark outline and a mid-blue screen: one of the two always stands
+// out, whatever the panel's colour. The waves are mid-blue for the same reason.
+QByteArray phoneSymbol(bool mirroring)
 {
-    const QByteArray stroke = "fill='none' stroke='" + color.name().toLatin1() + "' stroke-linecap='round'";
-    QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 32 32'>"
-                     "<rect x='10' y='3' width='12' height='26' rx='2.5' stroke-width='2' "
-        + stroke + "/><path d='M 14.5 25.5 H 17.5' stroke-width='1.6' " + stroke + "/>";
+    // The phone is narrower while mirroring, to leave room for the waves.
+    QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 32 32'>";
+    svg += mirroring ? "<rect x='10' y='1.5' width='12' height='29' rx='3' "
+                     : "<rect x='8.5' y='1.5' width='15' height='29' rx='3' ";
+    svg += "fill='#f4f6fa' stroke='#161b22' stroke-width='2'/>";
+    svg += mirroring ? "<rect x='12.5' y='5' width='7' height='19' rx='1' fill='#3b82f6'/>"
+                     : "<rect x='11' y='5' width='10' height='19' rx='1' fill='#3b82f6'/>";
+    svg += "<path d='M 14.5 27 H 17.5' stroke='#161b22' stroke-width='1.8' stroke-linecap='round'/>";
     if (mirroring) {
-        svg += "<path d='M 7 12 Q 4.5 16 7 20 M 4 9 Q 0 16 4 23 M 25 12 Q 27.5 16 25 20 M 28 9 Q 32 16 28 "
-               "23' "
-               "stroke-width='1.8' "
-            + stroke + "/>";
+        svg += "<path d='M 6.5 11 Q 3.8 16 6.5 21 M 25.5 11 Q 28.2 16 25.5 21 M 3 8 Q -1 16 3 24 "
+               "M 29 8 Q 33 16 29 24' fill='none' stroke='#3b82f6' stroke-width='2.4' "
+               "stroke-linecap='round'/>";
     }
     return svg + "</svg>";
 }
 
-QColor inkColor()
+// A badge across the lower part, its number as large as still fits the icon's width.
+void drawNumber(QPainter& painter, int number, int size)
 {
-    return QGuiApplication::palette().color(QPalette::WindowText);
+    const QString text = QString::number(number);
+    QFont font = painter.font();
+    font.setBold(true);
+    int pixels = std::max(9, size * 3 / 5);
+    font.setPixelSize(pixels);
+    while (pixels > 7 && QFontMetrics(font).horizontalAdvance(text) > size - 2)
+        font.setPixelSize(--pixels);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    const int width = std::min(size, metrics.horizontalAdvance(text) + 3);
+    const int height = std::min(size, metrics.capHeight() + 4);
+    const QRect badge(size - width, size - height, width, height);
+    painter.setPen(QPen(QColor(0x16, 0x1b, 0x22), 1));
+    painter.setBrush(QColor(0x1f, 0x5f, 0xd0));
+    painter.drawRoundedRect(QRectF(badge).adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    painter.setPen(Qt::white);
+    painter.drawText(badge, Qt::AlignCenter, text);
 }
 
 } // namespace
@@ -39,26 +60,10 @@ QPixmap pixmap(bool mirroring, std::optional<int> fps, int size)
     result.fill(Qt::transparent);
     QPainter painter(&result);
     painter.setRenderHint(QPainter::Antialiasing);
-    QSvgRenderer symbol(phoneSymbol(mirroring, inkColor()));
+    QSvgRenderer symbol(phoneSymbol(mirroring));
     symbol.render(&painter, QRectF(0, 0, size, size));
-
-    if (fps) {
-        // A badge in the lower right, like a counter on an application icon.
-        const QString number = QString::number(*fps);
-        QFont font = painter.font();
-        font.setBold(true);
-        font.setPixelSize(std::max(8, size * 9 / 22));
-        painter.setFont(font);
-        const QFontMetrics metrics(font);
-        const int width = std::min(size, metrics.horizontalAdvance(number) + size / 8);
-        const int height = metrics.height();
-        const QRect badge(size - width, size - height, width, height);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0x1f, 0x6f, 0xeb));
-        painter.drawRoundedRect(badge, height / 3.0, height / 3.0);
-        painter.setPen(Qt::white);
-        painter.drawText(badge, Qt::AlignCenter, number);
-    }
+    if (fps)
+        drawNumber(painter, *fps, size);
     return result;
 }
 
@@ -69,12 +74,25 @@ std::optional<int> shownNumber(bool showFPS, bool mirroring, const std::optional
     return std::nullopt;
 }
 
-QIcon icon(bool mirroring, std::optional<int> fps)
+QIcon icon(bool mirroring, std::optional<int> fps, bool panelDrawsIcon)
 {
+    // Both states from the theme or neither, so the symbol keeps one style; the frame rate
+    // exists only on the drawing.
+    const QString phone = QStringLiteral("phone-symbolic");
+    const QString sharing = QStringLiteral("screen-shared-symbolic");
+    if (panelDrawsIcon && !fps && QIcon::hasThemeIcon(phone) && QIcon::hasThemeIcon(sharing))
+        return QIcon::fromTheme(mirroring ? sharing : phone);
     QIcon result;
     for (const int size : { 16, 22, 24, 32, 48, 64 })
         result.addPixmap(pixmap(mirroring, fps, size));
     return result;
+}
+
+bool statusNotifierHostPresent()
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface()
+        && bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
 }
 
 } // namespace tessaly::TrayIcon

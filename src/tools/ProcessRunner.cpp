@@ -6,8 +6,10 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
 #include <system_error>
+#include <utility>
 
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -224,18 +226,96 @@ int pollMilliseconds(Clock::time_point deadline)
     return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
 }
 
+constexpr double kQuitGraceSeconds = 0.5;
+
+// The children of the runs under way, so that quitting can end them. A child is listed from
+// its start until just before it is reaped, so its pid cannot be reused while listed.
+class LiveRuns {
+public:
+    static LiveRuns& instance()
+    {
+        // Never destroyed: the pool's destructor still uses it during static destruction.
+        static auto* runs = new LiveRuns;
+        return *runs;
+    }
+
+    void add(pid_t pid, int pidFd)
+    {
+        const std::lock_guard lock(m_lock);
+        m_runs[pid] = pidFd;
+    }
+    void remove(pid_t pid)
+    {
+        const std::lock_guard lock(m_lock);
+        m_runs.erase(pid);
+        m_ended.notify_all();
+    }
+    // Sends `signal` to every listed child; true when none is left after waiting up to `seconds`.
+    bool signalAndWait(int signal, double seconds)
+    {
+        std::unique_lock lock(m_lock);
+        for (const auto& [pid, pidFd] : m_runs) {
+            if (pidFd < 0 || ::syscall(SYS_pidfd_send_signal, pidFd, signal, nullptr, 0) != 0)
+                ::kill(pid, signal);
+        }
+        return m_ended.wait_for(
+            lock, std::chrono::duration<double>(seconds), [this] { return m_runs.empty(); });
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_ended;
+    std::map<pid_t, int> m_runs;
+};
+
+// Lists a run's child for as long as it is not reaped.
+class ListedRun {
+public:
+    ListedRun(pid_t pid, int pidFd)
+        : m_pid(pid)
+    {
+        LiveRuns::instance().add(pid, pidFd);
+    }
+    ~ListedRun() { end(); }
+    ListedRun(const ListedRun&) = delete;
+    ListedRun& operator=(const ListedRun&) = delete;
+    void end()
+    {
+        if (const pid_t pid = std::exchange(m_pid, -1); pid > 0)
+            LiveRuns::instance().remove(pid);
+    }
+
+private:
+    pid_t m_pid;
+};
+
+// Runs block a thread for their whole time limit; Qt's global pool has one thread per core,
+// so a slow command would hold up every other tool run behind it.
+class ToolPool {
+public:
+    ToolPool()
+    {
+        m_pool.setMaxThreadCount(std::max(16, QThread::idealThreadCount()));
+        m_pool.setObjectName(QStringLiteral("tessaly.tools"));
+    }
+    // At exit the runs still under way are ended rather than waited for.
+    ~ToolPool()
+    {
+        m_pool.clear();
+        do
+            endAllRuns(kQuitGraceSeconds);
+        while (!m_pool.waitForDone(50));
+    }
+    QThreadPool& pool() { return m_pool; }
+
+private:
+    QThreadPool m_pool;
+};
+
 QThreadPool& toolPool()
 {
-    // Runs block a thread for their whole time limit; Qt's global pool has one thread
-    // per core, so a slow command would hold up every other tool run behind it.
-    static QThreadPool pool;
-    static const bool configured = [] {
-        pool.setMaxThreadCount(std::max(16, QThread::idealThreadCount()));
-        pool.setObjectName(QStringLiteral("tessaly.tools"));
-        return true;
-    }();
-    (void)configured;
-    return pool;
+    static ToolPool pool;
+    return pool.pool();
 }
 
 } // namespace
@@ -274,6 +354,7 @@ ProcessResult runBlocking(const std::string& executable, const std::vector<std::
 
     // The run ends when the child ends, not at end of file: a server it started may hold the pipes.
     Fd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    ListedRun listed(pid, pidFd.get());
     if (!(timeoutSeconds >= 0))
         timeoutSeconds = 0;
     auto deadline = Clock::now()
@@ -337,6 +418,7 @@ ProcessResult runBlocking(const std::string& executable, const std::vector<std::
         }
     }
 
+    listed.end();
     ProcessResult result;
     result.exitCode = reap(pid);
     drain(outRead, out);
@@ -363,6 +445,13 @@ QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> 
             }
         });
     co_return co_await future;
+}
+
+void endAllRuns(double graceSeconds)
+{
+    LiveRuns& runs = LiveRuns::instance();
+    if (!runs.signalAndWait(SIGTERM, graceSeconds))
+        runs.signalAndWait(SIGKILL, 5.0);
 }
 
 Environment safeEnvironment(const std::optional<std::string>& adbPath)

@@ -65,6 +65,11 @@ ProcessResult runBlocking(const std::string& executable, const std::vector<std::
 QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,
     Environment environment, double timeoutSeconds, std::size_t outputLimit = kDefaultOutputLimit);
 
+// Ends every run under way, on any thread: SIGTERM, then SIGKILL for those still there after
+// `graceSeconds`; returns once they have all ended. Quitting uses it so that no run holds the
+// process up to its time limit.
+void endAllRuns(double graceSeconds);
+
 // The reduced environment every tool gets, built from `processEnvironment`
 // (the application's own environment when not given).
 Environment safeEnvironment(const std::optional<std::string>& adbPath);

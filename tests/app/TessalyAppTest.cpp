@@ -1,0 +1,152 @@
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+#include <QMenu>
+#include <QPainter>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+#include "app/MenuContent.h"
+#include "app/TessalyApp.h"
+#include "app/TrayIcon.h"
+#include "support/ControllerFakes.h"
+#include "support/Screenshots.h"
+#include "tools/ProcessRunner.h"
+
+namespace tessaly {
+namespace {
+
+using namespace test;
+
+double steadySeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The other half of the quit test, run in a process of its own: the application as main()
+// builds it, over an adb that never answers "devices -l", quit from the menu 0.3 s after start.
+TEST(TessalyAppTest, QuitChild)
+{
+    if (qEnvironmentVariableIsEmpty("TESSALY_QUIT_CHILD"))
+        GTEST_SKIP() << "run by QuitEndsToolRunsUnderWay";
+    ControllerRig rig;
+    rig.adb.on({ "devices", "-l" }, { .delay = 30 });
+    rig.defaults->writeBool(AppState::kAutoDisableWirelessOnQuit, false);
+    AppState state(rig.services());
+    TessalyApp app(state);
+    QTimer::singleShot(300, [&] {
+        for (QAction* item : app.menu().menu()->actions())
+            if (item->text() == QStringLiteral("Quit Tessaly")) {
+                std::printf("quit at %.3f\n", steadySeconds());
+                std::fflush(stdout);
+                item->trigger();
+            }
+    });
+    QCoreApplication::exec();
+}
+
+TEST(TessalyAppTest, QuitEndsToolRunsUnderWay)
+{
+    Environment environment = ProcessRunner::safeEnvironment(std::nullopt);
+    environment["TESSALY_QUIT_CHILD"] = "1";
+    environment["QT_QPA_PLATFORM"] = "offscreen";
+    environment["ASAN_OPTIONS"] = "detect_leaks=0";
+    const std::vector<std::string> arguments { "--gtest_filter=TessalyAppTest.QuitChild" };
+    const ProcessResult child = ProcessRunner::runBlocking(
+        QCoreApplication::applicationFilePath().toStdString(), arguments, environment, 20);
+    const double ended = steadySeconds();
+    const auto line = child.stdOut.find("quit at");
+    double quitAt = 0;
+    ASSERT_TRUE(
+        line != std::string::npos && std::sscanf(child.stdOut.c_str() + line, "quit at %lf", &quitAt) == 1)
+        << child.stdOut << child.stdErr;
+    EXPECT_LT(ended - quitAt, 1.0) << "the process lingered after the quit";
+}
+
+TEST(TessalyAppTest, CommandLineAnswersAndRefusesToStartWithoutADisplay)
+{
+    const struct {
+        QStringList arguments;
+        CommandLine::DisplayEnvironment environment;
+        std::optional<int> status; // none: the application starts
+        QString said;
+    } cases[] = {
+        { { "tessaly" }, { ":0", "", "" }, std::nullopt, "" },
+        { { "tessaly" }, { "", "wayland-0", "" }, std::nullopt, "" },
+        { { "tessaly" }, { "", "", "" }, 1, "neither DISPLAY nor WAYLAND_DISPLAY" },
+        { { "tessaly" }, { "", "", "xcb" }, 1, "neither DISPLAY" },
+        { { "tessaly" }, { "", "", "wayland;offscreen" }, 1, "neither DISPLAY" },
+        { { "tessaly" }, { "", "", "offscreen" }, std::nullopt, "" },
+        { { "tessaly" }, { "", "", "vnc:size=800x600" }, std::nullopt, "" },
+        { { "tessaly", "-platform", "minimal" }, { "", "", "xcb" }, std::nullopt, "" },
+        { { "tessaly", "-platform", "xcb" }, { "", "", "offscreen" }, 1, "neither DISPLAY" },
+        { { "tessaly", "--version" }, { "", "", "" }, 0, "tessaly " TESSALY_VERSION "\n" },
+        { { "tessaly", "--help" }, { "", "", "" }, 0, "-v, --version" },
+        { { "tessaly", "--frobnicate" }, { ":0", "", "" }, 1, "Unknown option 'frobnicate'" },
+    };
+    for (const auto& c : cases) {
+        const CommandLine::Outcome outcome = CommandLine::check(c.arguments, c.environment);
+        const QString context = c.arguments.join(' ') + QLatin1Char('|') + c.environment.qpaPlatform;
+        EXPECT_EQ(outcome.exitStatus, c.status) << context.toStdString();
+        EXPECT_TRUE((outcome.output + outcome.error).contains(c.said)) << context.toStdString();
+        EXPECT_FALSE(outcome.error.contains(QLatin1Char('\n'))) << context.toStdString();
+    }
+}
+
+double luminance(const QColor& color)
+{
+    const auto linear
+        = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+// The contrast ratio against the panel that one in twenty of the icon square's pixels reaches.
+double contrastOn(const QPixmap& icon, const QColor& panel)
+{
+    QImage image(icon.size(), QImage::Format_RGB32);
+    image.fill(panel);
+    QPainter(&image).drawPixmap(0, 0, icon);
+    const double background = luminance(panel);
+    std::vector<double> ratios;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const double pixel = luminance(image.pixelColor(x, y));
+            ratios.push_back((std::max(pixel, background) + 0.05) / (std::min(pixel, background) + 0.05));
+        }
+    std::sort(ratios.rbegin(), ratios.rend());
+    return ratios[ratios.size() / 20];
+}
+
+TEST(TessalyAppTest, TrayIconStandsOutOnDarkAndLightPanels)
+{
+    const QColor panels[] = { QColor(0x33, 0x33, 0x33), QColor(0x1d, 0x1d, 0x1d), QColor(0x30, 0x5c, 0xa8),
+        QColor(0xf6, 0xf5, 0xf4), Qt::white };
+    const struct {
+        bool mirroring;
+        std::optional<int> fps;
+    } states[] = { { false, std::nullopt }, { true, std::nullopt }, { true, 58 }, { true, 120 } };
+    QImage sheet(3 * 28 * 4, 28 * 5, QImage::Format_RGB32);
+    QPainter painter(&sheet);
+    for (int row = 0; row < 5; ++row)
+        for (int column = 0; column < 12; ++column) {
+            const auto& state = states[column / 3];
+            const int size = std::array { 16, 22, 24 }[column % 3];
+            const QPixmap icon = TrayIcon::pixmap(state.mirroring, state.fps, size);
+            EXPECT_GE(contrastOn(icon, panels[row]), 3.0)
+                << panels[row].name().toStdString() << " size " << size << " state " << column / 3;
+            painter.fillRect(column * 28, row * 28, 28, 28, panels[row]);
+            painter.drawPixmap(column * 28 + 2, row * 28 + 2, icon);
+        }
+    EXPECT_EQ(TrayIcon::shownNumber(true, true, FPSReading { 58, 3 }), 58);
+    EXPECT_EQ(TrayIcon::shownNumber(false, true, FPSReading { 58, 3 }), std::nullopt);
+    EXPECT_EQ(TrayIcon::shownNumber(true, false, FPSReading { 58, 3 }), std::nullopt);
+    painter.end();
+    sheet.scaled(sheet.size() * 3).save(screenshotFolder() + QStringLiteral("/tray-icons-on-panels.png"));
+}
+
+} // namespace
+} // namespace tessaly

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build folder, unpacks it into a temporary root and runs
+# the program from there. Usage: package.sh BUILD_FOLDER
+set -euo pipefail
+build=$(realpath "$1")
+command -v dpkg-shlibdeps >/dev/null || { echo "SKIP: dpkg-shlibdeps is missing (bash scripts/setup installs dpkg-dev)"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log") \
+  || { cat "$work/cpack.log"; exit 1; }
+deb=$(ls "$work"/out/tessaly_*.deb)
+dpkg-deb -x "$deb" "$work/root"
+for file in usr/bin/tessaly usr/share/applications/tessaly.desktop usr/share/icons/hicolor/scalable/apps/tessaly.svg; do
+  [ -f "$work/root/$file" ] || { echo "FAIL: the package lacks /$file"; exit 1; }
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+for wanted in libqt6widgets6 libqt6svg6 libqcoro6core0 libssl3 libavahi-client3 adb; do
+  [[ "$depends" == *"$wanted"* ]] || { echo "FAIL: Depends lacks $wanted: $depends"; exit 1; }
+done
+[ "$(dpkg-deb -f "$deb" Recommends)" = scrcpy ] || { echo "FAIL: scrcpy is not recommended"; exit 1; }
+version=$("$work/root/usr/bin/tessaly" --version)
+[[ "$version" =~ ^tessaly\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "FAIL: --version said: $version"; exit 1; }
+# Started over SSH without a display: one line and status 1, not Qt's abort.
+status=0
+message=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$work/root/usr/bin/tessaly" 2>&1) || status=$?
+[ "$status" = 1 ] && [ "$(echo "$message" | wc -l)" = 1 ] && [[ "$message" == *DISPLAY* ]] \
+  || { echo "FAIL: without a display: status $status, said: $message"; exit 1; }
+echo "PASS: $(basename "$deb") installs /usr/bin/tessaly ($version), depends on $depends"
