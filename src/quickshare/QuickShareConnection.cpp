@@ -68,6 +68,8 @@ void QuickShareInbound::start()
 {
     // Whole frames of the largest size fit; a phone that sends faster waits in the kernel.
     m_socket->setReadBufferSize(kMaxFrame + 4);
+    // Each handshake step waits for the other side's answer: no coalescing delay.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_socket, &QTcpSocket::readyRead, this, &QuickShareInbound::readFrames);
     connect(m_socket, &QTcpSocket::disconnected, this, &QuickShareInbound::connectionLost);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &QuickShareInbound::connectionLost);
@@ -353,7 +355,7 @@ bool QuickShareInbound::sendFrame(const OfflineFrame& frame)
 
 bool QuickShareInbound::sendRaw(const Bytes& data)
 {
-    if (m_stage == Stage::closed)
+    if (m_stage == Stage::closed || m_peerGone || m_socket->state() != QAbstractSocket::ConnectedState)
         return false;
     const auto size = static_cast<std::uint32_t>(data.size());
     const char prefix[4] = { char(size >> 24), char(size >> 16), char(size >> 8), char(size) };
@@ -373,6 +375,8 @@ void QuickShareInbound::connectionLost()
 {
     if (m_stage == Stage::closed)
         return;
+    // Nothing more can reach the phone; the socket may not know it yet.
+    m_peerGone = true;
     if (!m_share)
         end(std::nullopt);
     else if (m_accepted)

@@ -95,6 +95,7 @@ private:
     std::optional<SharingFrame::TextOffer> m_offeredText;
     bool m_accepted = false;
     bool m_sentPairedResult = false;
+    bool m_peerGone = false;
     QuickShareStore m_store;
     std::optional<std::uint32_t> m_frameLength;
     double m_lastProgress;

@@ -21,6 +21,7 @@ TestPhone::TestPhone(std::uint16_t port)
 {
     m_socket.connectToHost(QHostAddress::LocalHost, port);
     m_socket.waitForConnected(3000);
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 }
 
 void TestPhone::sendRawBytes(const Bytes& bytes)
@@ -145,6 +146,14 @@ void TestPhone::sendFile(std::int64_t id, const Bytes& data, std::size_t pieceSi
             Bytes(data.begin() + std::ptrdiff_t(offset), data.begin() + std::ptrdiff_t(offset + n)) } });
         offset += n;
     } while (offset < data.size());
+}
+
+void TestPhone::drain(qint64 bytes)
+{
+    // Blocks in the socket rather than spinning the event loop: the bulk sender must not steal
+    // the receiver's processor.
+    while (m_socket.bytesToWrite() > bytes && isOpen())
+        m_socket.waitForBytesWritten(100);
 }
 
 bool TestPhone::waitClosed(double seconds)

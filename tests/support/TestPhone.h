@@ -32,6 +32,8 @@ public:
     int keepAlivesHeard() const { return m_keepAlives; }
     // Returns once the receiver has handled everything sent before (it answers a keep-alive).
     bool sync();
+    // Waits until at most `bytes` of what was sent are still queued here.
+    void drain(qint64 bytes);
     // The phone disappears without a word.
     void vanish() { m_socket.abort(); }
     void sendSharing(const SharingFrame& frame);
