@@ -5,6 +5,8 @@
 
 namespace tessaly::test {
 
+using Piece = OfflineFrame::PayloadPiece;
+
 bool waitUntil(const std::function<bool()>& done, double seconds)
 {
     QElapsedTimer timer;
@@ -40,20 +42,20 @@ void TestPhone::sendPrefixed(const Bytes& frame)
 
 std::optional<Bytes> TestPhone::readFrame(double seconds)
 {
-    if (!waitUntil([&] { return m_socket.bytesAvailable() >= 4 || !isOpen(); }, seconds)
-        || m_socket.bytesAvailable() < 4)
+    std::uint32_t n = 0;
+    const auto has = [&](qint64 bytes) {
+        return waitUntil([&] { return m_socket.bytesAvailable() >= bytes || !isOpen(); }, seconds)
+            && m_socket.bytesAvailable() >= bytes;
+    };
+    if (!has(4))
         return std::nullopt;
-    unsigned char prefix[4];
-    m_socket.peek(reinterpret_cast<char*>(prefix), 4);
-    const std::uint32_t n
-        = (std::uint32_t(prefix[0]) << 24) | (prefix[1] << 16) | (prefix[2] << 8) | prefix[3];
-    if (!waitUntil([&] { return m_socket.bytesAvailable() >= 4 + qint64(n) || !isOpen(); }, seconds)
-        || m_socket.bytesAvailable() < 4 + qint64(n))
+    const QByteArray prefix = m_socket.peek(4);
+    for (const char byte : prefix)
+        n = (n << 8) | static_cast<std::uint8_t>(byte);
+    if (!has(4 + qint64(n)))
         return std::nullopt;
-    m_socket.skip(4);
-    Bytes frame(n);
-    m_socket.read(reinterpret_cast<char*>(frame.data()), n);
-    return frame;
+    const QByteArray frame = m_socket.read(4 + qint64(n)).mid(4);
+    return Bytes(frame.begin(), frame.end());
 }
 
 bool TestPhone::handshake(const std::string& name)
@@ -66,13 +68,10 @@ bool TestPhone::handshake(const std::string& name)
     if (!serverInit)
         return false;
     m_channel = m_ukey2.finish(init, *serverInit);
-    m_code = m_channel->code();
     sendPrefixed(m_ukey2.clientFinish());
     sendPrefixed(OfflineFrame { OfflineFrame::ConnectionResponse { true } }.encoded());
     const auto response = readFrame();
-    if (!response || !OfflineFrame::decode(*response).as<OfflineFrame::ConnectionResponse>())
-        return false;
-    const auto paired = readSharing();
+    const auto paired = response ? readSharing() : std::nullopt;
     if (!paired || !paired->as<SharingFrame::PairedKeyEncryption>())
         return false;
     sendSharing(SharingFrame { SharingFrame::PairedKeyEncryption {} });
@@ -89,13 +88,46 @@ std::optional<OfflineFrame> TestPhone::readSecure(double seconds)
 {
     while (const auto sealed = readFrame(seconds)) {
         OfflineFrame frame = OfflineFrame::decode(m_channel->open(*sealed));
-        if (frame.as<OfflineFrame::KeepAlive>()) {
-            ++m_keepAlives;
-            continue;
-        }
-        return frame;
+        if (!frame.as<OfflineFrame::KeepAlive>())
+            return frame;
+        ++m_keepAlives;
     }
     return std::nullopt;
+}
+
+void TestPhone::sendSharing(const SharingFrame& frame)
+{
+    static std::int64_t nextID = 1000;
+    const Bytes body = frame.encoded();
+    const auto size = static_cast<std::int64_t>(body.size());
+    sendSecure(OfflineFrame { Piece { nextID, Piece::Kind::bytes, size, 0, false, body } });
+    sendSecure(OfflineFrame { Piece { nextID++, Piece::Kind::bytes, size, size, true, {} } });
+}
+
+std::optional<SharingFrame> TestPhone::readSharing(double seconds)
+{
+    Bytes collected;
+    while (const auto frame = readSecure(seconds)) {
+        if (const auto* piece = frame->as<Piece>()) {
+            collected.insert(collected.end(), piece->body.begin(), piece->body.end());
+            if (piece->isLast)
+                return SharingFrame::decode(collected);
+        }
+    }
+    return std::nullopt;
+}
+
+void TestPhone::sendFile(std::int64_t id, const Bytes& data, std::size_t pieceSize, bool withLast)
+{
+    std::size_t offset = 0;
+    do {
+        const std::size_t n = std::min(pieceSize, data.size() - offset);
+        const auto from = data.begin() + std::ptrdiff_t(offset);
+        sendSecure(
+            OfflineFrame { Piece { id, Piece::Kind::file, std::int64_t(data.size()), std::int64_t(offset),
+                withLast && offset + n == data.size(), Bytes(from, from + std::ptrdiff_t(n)) } });
+        offset += n;
+    } while (offset < data.size());
 }
 
 bool TestPhone::sync()
@@ -109,61 +141,16 @@ bool TestPhone::sync()
     return false;
 }
 
-void TestPhone::sendSharing(const SharingFrame& frame)
-{
-    using Piece = OfflineFrame::PayloadPiece;
-    const Bytes body = frame.encoded();
-    const auto size = static_cast<std::int64_t>(body.size());
-    static std::int64_t nextID = 1000;
-    const std::int64_t id = nextID++;
-    sendSecure(OfflineFrame { Piece { id, Piece::Kind::bytes, size, 0, false, body } });
-    sendSecure(OfflineFrame { Piece { id, Piece::Kind::bytes, size, size, true, {} } });
-}
-
-std::optional<SharingFrame> TestPhone::readSharing(double seconds)
-{
-    Bytes collected;
-    while (const auto frame = readSecure(seconds)) {
-        const auto* piece = frame->as<OfflineFrame::PayloadPiece>();
-        if (!piece)
-            continue;
-        collected.insert(collected.end(), piece->body.begin(), piece->body.end());
-        if (piece->isLast)
-            return SharingFrame::decode(collected);
-    }
-    return std::nullopt;
-}
-
-void TestPhone::sendFile(std::int64_t id, const Bytes& data, std::size_t pieceSize, bool withLast)
-{
-    using Piece = OfflineFrame::PayloadPiece;
-    const auto total = static_cast<std::int64_t>(data.size());
-    std::size_t offset = 0;
-    do {
-        const std::size_t n = std::min(pieceSize, data.size() - offset);
-        const bool last = withLast && offset + n == data.size();
-        sendSecure(OfflineFrame { Piece { id, Piece::Kind::file, total, std::int64_t(offset), last,
-            Bytes(data.begin() + std::ptrdiff_t(offset), data.begin() + std::ptrdiff_t(offset + n)) } });
-        offset += n;
-    } while (offset < data.size());
-}
-
 void TestPhone::drain(qint64 bytes)
 {
-    // Blocks in the socket rather than spinning the event loop: the bulk sender must not steal
-    // the receiver's processor.
+    // Blocking rather than spinning: a bulk sender must not steal the receiver's processor.
     while (m_socket.bytesToWrite() > bytes && isOpen())
         m_socket.waitForBytesWritten(100);
 }
 
 bool TestPhone::waitClosed(double seconds)
 {
-    return waitUntil(
-        [&] {
-            m_socket.readAll();
-            return !isOpen();
-        },
-        seconds);
+    return waitUntil([&] { return !isOpen() || (m_socket.readAll(), false); }, seconds);
 }
 
 } // namespace tessaly::test
