@@ -173,7 +173,8 @@ int main(int argc, char** argv)
     for (std::size_t offset = 0; offset < total; offset += kPiece) {
         phone.sendSecure(OfflineFrame { Piece { 1, Piece::Kind::file, std::int64_t(total),
             std::int64_t(offset), offset + kPiece >= total, body } });
-        phone.drain(4 * kPiece);
+        if ((offset / kPiece) % 8 == 7)
+            phone.sync(); // at most eight pieces in flight
         if (offset % (16 * kPiece) == 0)
             peak = std::max(peak, residentKiB());
         if (!at100 && offset >= 100u * 1024 * 1024)

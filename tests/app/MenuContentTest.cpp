@@ -140,9 +140,11 @@ TEST_F(MenuTest, QuickShareToggleWritesTheSettingAndItsLineSitsUnderIt)
     EXPECT_TRUE(state.quickShareOn() && find("Receive with Quick Share")->isChecked());
     const QStringList all = texts();
     EXPECT_EQ(all.mid(all.indexOf(QStringLiteral("Disconnect Wireless")), 5),
-        (QStringList { "Disconnect Wireless", "--", "Receive with Quick Share", "Quick Share: starting…", "--" }));
+        (QStringList {
+            "Disconnect Wireless", "--", "Receive with Quick Share", "Quick Share: starting…", "--" }));
     state.placeQuickShare(QuickShareReceiver::Status::on("Ana’s laptop"), true);
-    EXPECT_TRUE(texts().contains(QStringLiteral("📥 Phones on this Wi-Fi see this computer as “Ana’s laptop”")));
+    EXPECT_TRUE(
+        texts().contains(QStringLiteral("📥 Phones on this Wi-Fi see this computer as “Ana’s laptop”")));
     EXPECT_FALSE(saveScreenshot(&menu, QStringLiteral("menu-quick-share-on")).isEmpty());
 }
 

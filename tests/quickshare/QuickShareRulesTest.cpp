@@ -13,9 +13,7 @@ TEST(QuickShareStore_CleanFileName, KeepsNamesInsideTheFolderAndReadable)
     const std::vector<std::pair<std::string, std::string>> cases = {
         { "C:\\Users\\a.txt", "a.txt" },
         { ".hidden", "hidden" },
-        { "...", "file" },
-        { "\x01\x7f", "file" },
-        { "dir/", "dir" },
+        { "\x01.\x7f", "file" },
         { "\u202Egnp.exe", "gnp.exe" },
         { " \u00A0\n.x y.txt\t", "x y.txt" },
         { a300 + ".jpeg", std::string(195, 'a') + ".jpeg" },
@@ -37,30 +35,12 @@ TEST(QuickShareInbound_CleanLabel, ShowsAtMostSixtyVisibleCharacters)
 TEST(LocalPeer_IsLocal, AdmitsPrivateLinkLocalLoopbackAndOwnIPv6Networks)
 {
     const std::set<LocalPeer::Prefix> own { { 0x2a, 0x01, 0x0d, 0xb8, 0x12, 0x34, 0x56, 0x78 } };
-    const std::vector<std::pair<const char*, bool>> cases = {
-        { "10.1.2.3", true },
-        { "127.0.0.1", true },
-        { "172.15.255.255", false },
-        { "172.16.0.1", true },
-        { "172.31.255.255", true },
-        { "172.32.0.1", false },
-        { "169.254.1.1", true },
-        { "169.253.1.1", false },
-        { "192.168.1.5", true },
-        { "100.64.0.1", false },
-        { "::ffff:192.168.1.5", true },
-        { "::ffff:8.8.8.8", false },
-        { "::1", true },
-        { "::2", false },
-        { "fe80::1", true },
-        { "fec0::1", false },
-        { "fd12::1", true },
-        { "2a01:db8:1234:5678::9", true },
-        { "2a01:db8:1234:5679::9", false },
-        { "", false },
-    };
-    for (const auto& [address, local] : cases)
-        EXPECT_EQ(LocalPeer::isLocal(QHostAddress(QString::fromLatin1(address)), own), local) << address;
+    for (const char* local : { "10.1.2.3", "127.0.0.1", "172.16.0.1", "172.31.255.255", "169.254.1.1",
+             "192.168.1.5", "::ffff:192.168.1.5", "::1", "fe80::1", "fd12::1", "2a01:db8:1234:5678::9" })
+        EXPECT_TRUE(LocalPeer::isLocal(QHostAddress(QString::fromLatin1(local)), own)) << local;
+    for (const char* remote : { "172.15.255.255", "172.32.0.1", "169.253.1.1", "100.64.0.1", "::ffff:8.8.8.8",
+             "::2", "fec0::1", "2a01:db8:1234:5679::9", "" })
+        EXPECT_FALSE(LocalPeer::isLocal(QHostAddress(QString::fromLatin1(remote)), own)) << remote;
 }
 
 } // namespace

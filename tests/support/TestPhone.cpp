@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 namespace tessaly::test {
 
@@ -11,10 +12,12 @@ bool waitUntil(const std::function<bool()>& done, double seconds)
 {
     QElapsedTimer timer;
     timer.start();
+    QTimer wake; // sleeps between events instead of spinning, and still sees the deadline
+    wake.start(5);
     while (!done()) {
         if (timer.elapsed() > seconds * 1000)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
@@ -35,9 +38,8 @@ void TestPhone::sendRawBytes(const Bytes& bytes)
 void TestPhone::sendPrefixed(const Bytes& frame)
 {
     const auto n = static_cast<std::uint32_t>(frame.size());
-    Bytes data { std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n) };
-    data.insert(data.end(), frame.begin(), frame.end());
-    sendRawBytes(data);
+    sendRawBytes({ std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n) });
+    sendRawBytes(frame);
 }
 
 std::optional<Bytes> TestPhone::readFrame(double seconds)
@@ -139,13 +141,6 @@ bool TestPhone::sync()
             return true;
     }
     return false;
-}
-
-void TestPhone::drain(qint64 bytes)
-{
-    // Blocking rather than spinning: a bulk sender must not steal the receiver's processor.
-    while (m_socket.bytesToWrite() > bytes && isOpen())
-        m_socket.waitForBytesWritten(100);
 }
 
 bool TestPhone::waitClosed(double seconds)

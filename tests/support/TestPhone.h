@@ -20,7 +20,6 @@ class TestPhone {
 public:
     explicit TestPhone(std::uint16_t port);
 
-    // Connection request, UKEY2, connection responses and the paired-key exchange.
     bool handshake(const std::string& name = "Pixel 8");
     const std::string& code() const { return m_channel->code(); }
     bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
@@ -29,7 +28,7 @@ public:
     void sendPrefixed(const Bytes& frame);
     std::optional<Bytes> readFrame(double seconds = 5);
     void sendSecure(const OfflineFrame& frame);
-    // The next secure frame other than a keep-alive (those are only counted).
+    // Keep-alives are counted, not returned.
     std::optional<OfflineFrame> readSecure(double seconds = 5);
     int keepAlivesHeard() const { return m_keepAlives; }
     void sendSharing(const SharingFrame& frame);
@@ -37,8 +36,6 @@ public:
     void sendFile(std::int64_t id, const Bytes& data, std::size_t pieceSize, bool withLast = true);
     // Returns once the receiver has handled everything sent before (it answers a keep-alive).
     bool sync();
-    // Waits, blocked in the socket, until at most `bytes` of what was sent are queued here.
-    void drain(qint64 bytes);
     void vanish() { m_socket.abort(); }
     bool waitClosed(double seconds = 5);
 
