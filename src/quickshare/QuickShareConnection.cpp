@@ -107,12 +107,13 @@ void QuickShareInbound::readFrames()
         }
         if (m_socket->bytesAvailable() < *m_frameLength)
             return;
-        Bytes frame(*m_frameLength);
-        m_socket->read(reinterpret_cast<char*>(frame.data()), static_cast<qint64>(frame.size()));
+        // One buffer for every frame: a transfer does not allocate and fault in 512 KiB per piece.
+        m_frame.resize(*m_frameLength);
+        m_socket->read(reinterpret_cast<char*>(m_frame.data()), static_cast<qint64>(m_frame.size()));
         m_frameLength.reset();
         m_lastHeard = m_settings.clock();
         try {
-            handle(frame);
+            handle(m_frame);
         } catch (const Ukey2::Refused& refused) {
             sendRaw(Ukey2::alert(refused.alert));
             end(failure("the secure connection couldn’t be set up"));

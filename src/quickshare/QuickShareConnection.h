@@ -98,6 +98,7 @@ private:
     bool m_peerGone = false;
     QuickShareStore m_store;
     std::optional<std::uint32_t> m_frameLength;
+    Bytes m_frame;
     double m_lastProgress;
     double m_stageStarted;
     double m_lastHeard;

@@ -37,6 +37,11 @@ public:
     // Returns once the receiver has handled everything sent before (it answers a keep-alive).
     bool sync();
     void vanish() { m_socket.abort(); }
+    // Blocks (no event loop) until at most `bytes` of what was sent wait here.
+    void drain(qint64 bytes)
+    {
+        while (m_socket.bytesToWrite() > bytes && m_socket.waitForBytesWritten(1000)) { }
+    }
     bool waitClosed(double seconds = 5);
 
 private:
