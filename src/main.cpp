@@ -7,6 +7,7 @@
 #include "app/TessalyApp.h"
 #include "app/WidgetPresenter.h"
 #include "controller/AppState.h"
+#include "quickshare/QuickShareWindow.h"
 
 int main(int argc, char** argv)
 {
@@ -33,8 +34,10 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("tessaly"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaly")));
 
-    AppState::install(
-        std::make_unique<AppState>(AppState::systemServices(std::make_shared<WidgetPresenter>())));
+    AppState::Services services = AppState::systemServices(std::make_shared<WidgetPresenter>());
+    // The cards outlive the controller (they are never destroyed), so the controller only borrows them.
+    services.sharePrompter = std::shared_ptr<SharePrompter>(&QuickSharePrompts::shared(), [](SharePrompter*) {});
+    AppState::install(std::make_unique<AppState>(std::move(services)));
     TessalyApp::routeTerminationSignals();
     TessalyApp tessaly(AppState::shared());
     return app.exec();

@@ -70,6 +70,11 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
     connect(m_disconnectWireless, &QAction::triggered, this, [this] { m_state.disconnectWireless(); });
     m_menu->addSeparator();
 
+    m_quickShare = addToggle(
+        QStringLiteral("Receive with Quick Share"), [this](bool on) { m_state.setQuickShareOn(on); });
+    m_quickShareLine = addText();
+    m_menu->addSeparator();
+
     QAction* qualityTitle = m_menu->addAction(QStringLiteral("Quality"));
     qualityTitle->setEnabled(false);
     m_presets = new QActionGroup(this);
@@ -222,6 +227,10 @@ void MenuContent::update()
     m_showFPS->setChecked(m_state.showFPS());
     m_autoDisable->setChecked(m_state.autoDisableWirelessOnQuit());
     m_launchAtLogin->setChecked(m_state.launchAtLogin());
+    m_quickShare->setChecked(m_state.quickShareOn());
+    const auto quickShareLine = m_state.quickShareLine();
+    showLine(m_quickShareLine, quickShareLine.has_value());
+    setText(m_quickShareLine, quickShareLine ? QString::fromStdString(*quickShareLine) : QString());
     m_lastErrorDetails->setVisible(m_state.lastError().has_value());
 }
 

@@ -68,6 +68,8 @@ private:
     QAction* m_showFPS = nullptr;
     QAction* m_autoDisable = nullptr;
     QAction* m_launchAtLogin = nullptr;
+    QAction* m_quickShare = nullptr;
+    QAction* m_quickShareLine = nullptr;
     QAction* m_lastErrorDetails = nullptr;
     QAction* m_quit = nullptr;
 };

@@ -40,6 +40,13 @@ AppState::~AppState()
 {
     // Ends the run and its reader thread before the handlers that point here go away.
     m_scrcpy.reset();
+    // The receiver may outlive this controller; its callbacks point here.
+    if (const auto& receiver = m_services.quickShare) {
+        receiver->onStatus = nullptr;
+        receiver->onRequest = nullptr;
+        receiver->onProgress = nullptr;
+        receiver->onFinished = nullptr;
+    }
     if (g_shared == this)
         g_shared = nullptr;
 }
@@ -132,6 +139,7 @@ void AppState::setAutoDisableWirelessOnQuit(bool on)
 void AppState::setQuickShareOn(bool on)
 {
     storeFlag(kQuickShareReceive, m_quickShareOn, on);
+    applyQuickShare();
 }
 
 // Derived state ----------------------------------------------------------------------

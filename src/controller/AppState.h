@@ -26,6 +26,8 @@
 #include "phone/ADB.h"
 #include "platform/Defaults.h"
 #include "platform/LoginItem.h"
+#include "quickshare/QuickShareReceiver.h"
+#include "quickshare/SharePrompter.h"
 
 namespace tessaly {
 
@@ -62,6 +64,12 @@ public:
         std::shared_ptr<Clock> clock;
         // Every time limit of the tools and the refresh interval are multiplied by this.
         double timeScale = 1;
+        // Quick Share: the receiver (none: receiving is not available), the prompt cards, the
+        // Downloads folder (none when it does not exist) and this computer's name.
+        std::shared_ptr<QuickShareReceiver> quickShare;
+        std::shared_ptr<SharePrompter> sharePrompter;
+        std::function<std::optional<std::string>()> downloadsFolder;
+        std::function<std::string()> computerName;
     };
 
     // Stored setting keys.
@@ -99,6 +107,7 @@ public:
     const std::optional<std::string>& mirroringLabel() const { return m_mirroringLabel; }
     bool mirroringInPocketMode() const { return m_mirroringInPocketMode; }
     const std::optional<std::string>& macRouterIP() const { return m_macRouterIP; }
+    const QuickShareReceiver::Status& quickShareStatus() const { return m_quickShareStatus; }
 
     // Stored settings.
     QualityPreset preset() const { return m_preset; }
@@ -133,6 +142,7 @@ public:
     std::string statusText() const;
     QString statusTextProperty() const { return QString::fromStdString(statusText()); }
     std::optional<std::string> mirroringLine() const;
+    std::optional<std::string> quickShareLine() const;
     static std::optional<Device> pickDevice(const std::vector<Device>& devices);
 
     // Lifecycle.
@@ -188,6 +198,10 @@ public:
     static QCoro::Task<bool> switchOffWireless(
         std::vector<Device> devices, std::optional<std::string> savedIP, int port, AdbRun run);
 
+    // Quick Share: the receiver's callbacks lead to the prompts; the setting switches it.
+    void connectQuickShare();
+    void applyQuickShare();
+
 signals:
     // Any published value changed; the menu and the icon redraw from it.
     void changed();
@@ -199,6 +213,7 @@ signals:
     void qualityChanged();
     void fpsChanged();
     void macRouterIPChanged();
+    void quickShareStatusChanged();
     void settingsChanged();
     // A link measurement finished (joined by the automatic preset).
     void qualityMeasured(const ConnectionQuality& quality);
@@ -246,6 +261,7 @@ protected:
     std::optional<std::string> m_mirroringLabel;
     bool m_mirroringInPocketMode = false;
     std::optional<std::string> m_macRouterIP;
+    QuickShareReceiver::Status m_quickShareStatus;
 
     QualityPreset m_preset = QualityPreset::automatic;
     bool m_pocketMode = false;

@@ -18,6 +18,8 @@ void AppState::start()
 {
     publish(m_launchAtLogin, m_services.loginItem->isEnabled(), &AppState::launchAtLoginChanged);
     launchTask(startNow());
+    connectQuickShare();
+    applyQuickShare();
     if (m_isFirstLaunch)
         emit setupGuideRequested();
 }
@@ -79,6 +81,8 @@ void AppState::cleanupForQuit()
 {
     m_refreshTimer.reset();
     m_scrcpy->stopAndWait();
+    if (m_services.quickShare)
+        m_services.quickShare->stopAndWait();
     if (!m_autoDisableWirelessOnQuit || !m_adb)
         return;
 

@@ -1,5 +1,8 @@
 #include "controller/AppState.h"
 
+#include "platform/AvahiAdvertiser.h"
+#include "platform/ComputerName.h"
+#include "platform/LocalFiles.h"
 #include "platform/QSettingsDefaults.h"
 #include "tools/ToolLocator.h"
 
@@ -15,6 +18,10 @@ AppState::Services AppState::systemServices(std::shared_ptr<Presenter> presenter
     services.network = std::make_shared<SystemNetworkInfo>();
     services.presenter = std::move(presenter);
     services.clock = std::make_shared<SystemClock>();
+    services.quickShare = std::make_shared<QuickShareReceiver>(QuickShareReceiver::Environment {
+        std::make_shared<AvahiAdvertiser>(), steadyQuickShareClock(), &LocalFiles::availableCapacity, 5000 });
+    services.downloadsFolder = &LocalFiles::downloadsFolder;
+    services.computerName = [] { return ComputerName::current(); };
     return services;
 }
 

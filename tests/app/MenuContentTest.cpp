@@ -84,6 +84,21 @@ TEST_F(MenuTest, TogglesAndPresetsWriteThroughTheController)
     EXPECT_EQ(find("Quit Tessaly")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
+TEST_F(MenuTest, QuickShareToggleWritesTheSettingAndItsLineSitsUnderIt)
+{
+    EXPECT_FALSE(texts().join('\n').contains(QStringLiteral("Quick Share:")));
+    find("Receive with Quick Share")->trigger();
+    EXPECT_TRUE(state.quickShareOn() && find("Receive with Quick Share")->isChecked());
+    const QStringList all = texts();
+    EXPECT_EQ(all.mid(all.indexOf(QStringLiteral("Disconnect Wireless")), 5),
+        (QStringList {
+            "Disconnect Wireless", "--", "Receive with Quick Share", "Quick Share: starting…", "--" }));
+    state.placeQuickShare(QuickShareReceiver::Status::on("Ana’s laptop"), true);
+    EXPECT_TRUE(
+        texts().contains(QStringLiteral("📥 Phones on this Wi-Fi see this computer as “Ana’s laptop”")));
+    EXPECT_FALSE(saveScreenshot(&menu, QStringLiteral("menu-quick-share-on")).isEmpty());
+}
+
 TEST_F(MenuTest, RefreshRunsFromTheFirstOpeningToTheLastClosingWhoeverDrawsTheMenu)
 {
     rig.adb.on({ "devices", "-l" }, deviceList({}));
@@ -136,6 +151,8 @@ const MenuTable kMainMenu = {
     { "Pair over Wi-Fi (QR code)…", "oxox" },
     { "Hotspot Mode (direct link)", "xxxx" },
     { "Disconnect Wireless", "ooox" },
+    { "--", "xxxx" },
+    { "Receive with Quick Share", "xxxx" },
     { "--", "xxxx" },
     { "Quality", "oooo" },
     { "Auto (best for your connection)", "xxxx" },

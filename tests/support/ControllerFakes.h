@@ -66,6 +66,12 @@ public:
         emit changed();
     }
     void placeBusy(std::optional<std::string> message) { setBusyMessage(std::move(message)); }
+    void placeQuickShare(QuickShareReceiver::Status status, bool on)
+    {
+        m_quickShareStatus = std::move(status);
+        m_quickShareOn = on;
+        emit changed();
+    }
     void placePocketMode(bool on)
     {
         m_mirroringInPocketMode = on;

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tessaly::LocalFiles {
+
+// The user's Downloads folder, when it exists.
+std::optional<std::string> downloadsFolder();
+
+// Bytes an unprivileged user may still write on the volume of `folder`; none when unknown.
+std::optional<std::int64_t> availableCapacity(const std::string& folder);
+
+// Marks a received file as downloaded by this application; file systems without extended
+// attributes simply keep the file unmarked.
+void markAsDownloaded(const std::string& path, const std::string& comment);
+
+} // namespace tessaly::LocalFiles
