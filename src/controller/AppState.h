@@ -44,8 +44,8 @@ class AppState : public QObject {
     Q_PROPERTY(bool realKeyboard READ realKeyboard WRITE setRealKeyboard NOTIFY settingsChanged)
     Q_PROPERTY(bool audio READ audio WRITE setAudio NOTIFY settingsChanged)
     Q_PROPERTY(bool showFPS READ showFPS WRITE setShowFPS NOTIFY settingsChanged)
-    Q_PROPERTY(bool autoDisableWirelessOnQuit READ autoDisableWirelessOnQuit WRITE setAutoDisableWirelessOnQuit
-            NOTIFY settingsChanged)
+    Q_PROPERTY(bool autoDisableWirelessOnQuit READ autoDisableWirelessOnQuit WRITE
+            setAutoDisableWirelessOnQuit NOTIFY settingsChanged)
     Q_PROPERTY(bool quickShareOn READ quickShareOn WRITE setQuickShareOn NOTIFY settingsChanged)
     Q_PROPERTY(QString statusText READ statusTextProperty NOTIFY changed)
 
@@ -143,6 +143,9 @@ public:
     void setLaunchAtLogin(bool on);
     void showLastErrorDetails();
     void cleanupForQuit();
+    // How quitting stops the files window's copies (handed in when that window's model is made).
+    void setFileCopiesStop(std::function<void()> stop) { m_stopFileCopies = std::move(stop); }
+    Presenter& presenter() const { return *m_services.presenter; }
 
     // Errors: remembered as the last error, the busy line cleared, then shown.
     void showError(const FriendlyError& error);
@@ -231,6 +234,7 @@ protected:
 
     Services m_services;
     std::optional<ADB> m_adb;
+    std::function<void()> m_stopFileCopies;
     std::optional<std::string> m_scrcpyPath;
 
     std::vector<Device> m_devices;

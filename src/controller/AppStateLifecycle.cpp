@@ -79,6 +79,8 @@ void AppState::cleanupForQuit()
 {
     m_refreshTimer.reset();
     m_scrcpy->stopAndWait();
+    if (m_stopFileCopies)
+        m_stopFileCopies();
     if (!m_autoDisableWirelessOnQuit || !m_adb)
         return;
 
