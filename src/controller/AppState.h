@@ -44,8 +44,8 @@ class AppState : public QObject {
     Q_PROPERTY(bool realKeyboard READ realKeyboard WRITE setRealKeyboard NOTIFY settingsChanged)
     Q_PROPERTY(bool audio READ audio WRITE setAudio NOTIFY settingsChanged)
     Q_PROPERTY(bool showFPS READ showFPS WRITE setShowFPS NOTIFY settingsChanged)
-    Q_PROPERTY(bool autoDisableWirelessOnQuit READ autoDisableWirelessOnQuit WRITE
-            setAutoDisableWirelessOnQuit NOTIFY settingsChanged)
+    Q_PROPERTY(bool autoDisableWirelessOnQuit READ autoDisableWirelessOnQuit WRITE setAutoDisableWirelessOnQuit
+            NOTIFY settingsChanged)
     Q_PROPERTY(bool quickShareOn READ quickShareOn WRITE setQuickShareOn NOTIFY settingsChanged)
     Q_PROPERTY(QString statusText READ statusTextProperty NOTIFY changed)
 
