@@ -6,6 +6,7 @@
 #include "support/standin/StandInFormat.h"
 
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -138,6 +139,7 @@ private:
             to += "/" + fs::path(from).filename().string();
         else if (verb == "pushed") // adb push makes the folders on the way
             fs::create_directories(fs::path(to).parent_path(), error);
+        m_pushing = verb == "pushed";
         const int status = fs::is_directory(from, error) ? copyFolder(from, to) : copyFile(from, to);
         if (status != 0)
             return status;
@@ -168,6 +170,9 @@ private:
         if (in < 0)
             return fail("adb: error: cannot open '" + from + "': Permission denied");
         const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // The phone's adbd deletes a file whose push was cut off; a pull leaves its part behind.
+        if (out >= 0 && m_pushing)
+            removeWhenStopped(to);
         if (out < 0) {
             ::close(in);
             return fail("adb: error: failed to copy '" + from + "' to '" + to
@@ -184,6 +189,8 @@ private:
                 const auto part = static_cast<std::size_t>(m_phone.vanishAfterBytes - m_written);
                 ::write(out, buffer.data(), part);
                 ::close(::open(gonePath(m_executable).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+                if (m_pushing)
+                    ::unlink(to.c_str());
                 status = fail("adb: error: failed to copy '" + from + "' to '" + to
                     + "': no response: Connection reset by peer");
                 break;
@@ -202,7 +209,18 @@ private:
         return status;
     }
 
+    static void removeWhenStopped(const std::string& path)
+    {
+        static std::string partial;
+        partial = path;
+        std::signal(SIGTERM, [](int) {
+            ::unlink(partial.c_str());
+            _exit(143);
+        });
+    }
+
     std::string m_executable;
+    bool m_pushing = false;
     Phone m_phone;
     void (*m_sleep)(double);
     long long m_written = 0;
