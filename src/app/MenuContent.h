@@ -46,6 +46,7 @@ private:
     QAction* m_qualityChecking = nullptr;
     QAction* m_mirror = nullptr;
     QAction* m_stopMirroring = nullptr;
+    QAction* m_phoneFiles = nullptr;
     QAction* m_goWireless = nullptr;
     QMenu* m_hotspotMenu = nullptr;
     QAction* m_connectHotspot = nullptr;
