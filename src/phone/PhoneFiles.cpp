@@ -1,5 +1,6 @@
 #include "phone/PhoneFiles.h"
 
+#include <array>
 #include <limits>
 
 #include "phone/ADB.h"
@@ -53,28 +54,31 @@ namespace PhoneFiles {
 
 namespace {
 
+constexpr std::array<std::int8_t, 256> hexDigits = [] {
+    std::array<std::int8_t, 256> digits {};
+    digits.fill(-1);
+    for (int c = '0'; c <= '9'; ++c)
+        digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) {
+        digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+        digits[static_cast<std::size_t>(c - 'a' + 'A')] = static_cast<std::int8_t>(c - 'a' + 10);
+    }
+    return digits;
+}();
+
 // A non-empty hexadecimal number of at most `digits` significant digits.
 std::optional<std::uint64_t> hexField(std::string_view text, std::size_t digits)
 {
-    if (text.empty())
+    while (text.size() > 1 && text.front() == '0')
+        text.remove_prefix(1);
+    if (text.empty() || text.size() > digits)
         return std::nullopt;
     std::uint64_t value = 0;
-    std::size_t significant = 0;
     for (const char c : text) {
-        unsigned digit;
-        if (c >= '0' && c <= '9')
-            digit = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F')
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        else
+        const int digit = hexDigits[static_cast<unsigned char>(c)];
+        if (digit < 0)
             return std::nullopt;
-        if (significant > 0 || digit != 0)
-            ++significant;
-        if (significant > digits)
-            return std::nullopt;
-        value = (value << 4) | digit;
+        value = (value << 4) | static_cast<unsigned>(digit);
     }
     return value;
 }
