@@ -50,11 +50,6 @@ QFrame* divider()
     return line;
 }
 
-QIcon themed(const char* name, QStyle::StandardPixmap fallback)
-{
-    return QIcon::fromTheme(QString::fromLatin1(name), QApplication::style()->standardIcon(fallback));
-}
-
 // The accent-coloured border shown while files are dragged over the window.
 class DropHighlight : public QWidget {
 public:
@@ -74,20 +69,38 @@ protected:
     }
 };
 
+struct ButtonIcons {
+    QIcon up;
+    QIcon reload;
+};
+
 // Without a desktop's platform theme Qt looks for icons nowhere but in its resources, and every
-// file would get the same plain page.
-void useSystemIconsWithoutDesktopTheme()
+// file would get the same plain page: point it at the system's icon themes. The buttons keep
+// the style's own arrows, taken before that, which stay legible where the file-type theme's
+// grey ones would look disabled.
+const ButtonIcons& buttonIcons()
 {
-    if (!QIcon::themeName().isEmpty())
-        return;
-    QStringList paths = QIcon::themeSearchPaths();
-    const QString dataDirs
-        = qEnvironmentVariable("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
-    for (const QString& folder : dataDirs.split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        paths << folder + QStringLiteral("/icons");
-    QIcon::setThemeSearchPaths(paths);
-    QIcon::setThemeName(QStringLiteral("Adwaita"));
-    QIcon::setFallbackThemeName(QStringLiteral("hicolor"));
+    static const ButtonIcons icons = [] {
+        QStyle* style = QApplication::style();
+        if (!QIcon::themeName().isEmpty()) {
+            return ButtonIcons { QIcon::fromTheme(QStringLiteral("go-previous"),
+                                     style->standardIcon(QStyle::SP_ArrowBack)),
+                QIcon::fromTheme(
+                    QStringLiteral("view-refresh"), style->standardIcon(QStyle::SP_BrowserReload)) };
+        }
+        ButtonIcons own { style->standardIcon(QStyle::SP_ArrowBack),
+            style->standardIcon(QStyle::SP_BrowserReload) };
+        QStringList paths = QIcon::themeSearchPaths();
+        const QString dataDirs
+            = qEnvironmentVariable("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
+        for (const QString& folder : dataDirs.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+            paths << folder + QStringLiteral("/icons");
+        QIcon::setThemeSearchPaths(paths);
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+        QIcon::setFallbackThemeName(QStringLiteral("hicolor"));
+        return own;
+    }();
+    return icons;
 }
 
 } // namespace
@@ -96,7 +109,7 @@ FilesWindow::FilesWindow(FileBrowser& browser, QWidget* parent)
     : QWidget(parent)
     , m_browser(browser)
 {
-    useSystemIconsWithoutDesktopTheme();
+    buttonIcons();
     setWindowTitle(QStringLiteral("Phone Files"));
     setMinimumSize(560, 320);
     resize(660, 480);
@@ -144,14 +157,15 @@ QWidget* FilesWindow::makeTopBar()
     row->setSpacing(8);
 
     m_up = new QToolButton;
-    m_up->setIcon(themed("go-previous", QStyle::SP_ArrowBack));
+    m_up->setIcon(buttonIcons().up);
     m_up->setAutoRaise(true);
     m_up->setToolTip(QStringLiteral("Go to the folder that contains this one"));
     connect(m_up, &QToolButton::clicked, &m_browser, &FileBrowser::goUp);
     row->addWidget(m_up);
 
     m_places = new QToolButton;
-    m_places->setIcon(themed("folder", QStyle::SP_DirIcon));
+    m_places->setIcon(
+        QIcon::fromTheme(QStringLiteral("folder"), QApplication::style()->standardIcon(QStyle::SP_DirIcon)));
     m_places->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_places->setPopupMode(QToolButton::InstantPopup);
     m_places->setToolTip(QStringLiteral("Jump to a folder on your phone"));
@@ -174,7 +188,7 @@ QWidget* FilesWindow::makeTopBar()
     row->addWidget(m_link);
 
     m_reload = new QToolButton;
-    m_reload->setIcon(themed("view-refresh", QStyle::SP_BrowserReload));
+    m_reload->setIcon(buttonIcons().reload);
     m_reload->setAutoRaise(true);
     m_reload->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     m_reload->setToolTip(QStringLiteral("Read this folder again (Ctrl+R)"));
