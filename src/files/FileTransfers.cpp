@@ -192,7 +192,7 @@ void FileTransfers::sendJob(
     }
     announce("Checking the folder on your phone…");
     const FolderListing listing = adb.listBlocking(folder, serial);
-    if (!listing.files()) {
+    if (!listing.files() || listing.files()->truncated) {
         record(folder.title(), "couldn't look inside that folder on the phone, so nothing was copied");
         jobEnded();
         return;

@@ -128,8 +128,9 @@ FolderListing::Files parseListing(std::string_view output)
             parsed.folderSeen = true;
             continue;
         }
-        // Also refuses names that are not UTF-8: nothing could be done with them later.
-        if (!Validation::isSafeFileName(name))
+        // Also refuses names that are not UTF-8. The runner hands over such bytes as U+FFFD, and
+        // a name carrying one no longer names the phone's file, so it is skipped too.
+        if (!Validation::isSafeFileName(name) || name.find("\xEF\xBF\xBD") != std::string_view::npos)
             continue;
         PhoneFile::Kind kind = PhoneFile::Kind::other;
         if ((*mode & 0xF000) == 0x4000)
@@ -151,8 +152,12 @@ std::optional<std::vector<std::string>> listArguments(const PhoneFolder& folder,
 
 FolderListing listingFrom(const ProcessResult& result)
 {
-    if (result.exitCode == 0 && !result.timedOut)
-        return { parseListing(result.stdOut) };
+    if (result.exitCode == 0 && !result.timedOut) {
+        FolderListing::Files files = parseListing(result.stdOut);
+        // The runner keeps the last bytes of a longer answer; trimming may take a few more.
+        files.truncated = result.stdOut.size() + 1024 >= ProcessRunner::kListingOutputLimit;
+        return { std::move(files) };
+    }
     return { FolderListing::Failed { result.combinedOutput() } };
 }
 

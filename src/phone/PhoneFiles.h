@@ -52,6 +52,9 @@ struct FolderListing {
         std::vector<PhoneFile> files;
         // The tool printed "." or "..", which it does only for a folder that exists.
         bool folderSeen = false;
+        // The answer filled the output limit, so its first entries may be missing: a copy
+        // must not trust it to know every name that is taken.
+        bool truncated = false;
         bool operator==(const Files&) const = default;
     };
     struct Failed {

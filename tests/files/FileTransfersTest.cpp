@@ -137,6 +137,10 @@ TEST(FileTransfersTest, UnusableItemsAreRefusedAndNothingIsCopied)
     rig.transfers.save({ { "x", "/sdcard", true, 0 }, { "y", "/sdcard/../etc/passwd", false, 1 } },
         rig.computer, rig.tool, rig.serial);
     rig.transfers.send({ rig.local("ok.txt", "x") }, { { "Download" } }, rig.tool, "-bad");
+    // A listing longer than the runner keeps may miss taken names: nothing is sent there.
+    rig.adb.on({ "-s", rig.serial, "ls", "/sdcard/Huge" },
+        { .chunks = { { .text = "000081a4 00000001 5f000000 IMG_0001.jpg\n", .repeat = 250000 } } });
+    rig.transfers.send({ rig.local("IMG_0001.jpg", "x") }, { { "Huge" } }, rig.tool, rig.serial);
     ASSERT_TRUE(rig.waitForSummaries(1));
     EXPECT_EQ(rig.summaries.front(),
         (Summary { 0,
@@ -144,7 +148,8 @@ TEST(FileTransfersTest, UnusableItemsAreRefusedAndNothingIsCopied)
                 "missing.txt: it can't be read on this computer",
                 "x: Refused: that is not a file in the phone's shared storage.",
                 "y: Refused: that is not a file in the phone's shared storage.",
-                "Download: couldn't look inside that folder on the phone, so nothing was copied" },
+                "Download: couldn't look inside that folder on the phone, so nothing was copied",
+                "Huge: couldn't look inside that folder on the phone, so nothing was copied" },
             false, true }));
     for (const auto& call : rig.adb.calls())
         EXPECT_NE(call.at(2), "push");

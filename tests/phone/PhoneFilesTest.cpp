@@ -37,7 +37,7 @@ TEST(PhoneFilesTest, ParseListingKeepsUsableEntriesInOrderAndSkipsTheRest)
         // Names the phone's paths cannot carry: slash, "..", control characters, DEL, invalid UTF-8,
         // and a carriage return left from a line ending.
         { "000081a4 1 1 a/b\n000081a4 1 1 ..\n000081a4 1 1 tab\there\n000081a4 1 1 del\x7f\n"
-          "000081a4 1 1 bad\xff\xfe\n000081a4 1 1 cr\r\n000081a4 1 1 ok\n",
+          "000081a4 1 1 bad\xff\xfe\n000081a4 1 1 lossy\xEF\xBF\xBD\n000081a4 1 1 cr\r\n000081a4 1 1 ok\n",
             { { "ok", Kind::file, 1, 1 } }, true },
     };
     for (const Case& c : cases) {
@@ -61,7 +61,9 @@ TEST(PhoneFilesTest, ListRunsOneLsOrRefusesWithoutRunningAnything)
 {
     StandInTool tool("adb");
     const ADB adb { tool.path() };
-    tool.on({ "-s", "R58M", "ls", "/sdcard/DCIM/Camera" }, { .out = "000081a4 3 5 a.jpg\n" });
+    // A name that is not UTF-8 passes the runner as U+FFFD and is skipped all the same.
+    tool.on({ "-s", "R58M", "ls", "/sdcard/DCIM/Camera" },
+        { .out = "000081a4 3 5 a.jpg\n000081a4 3 5 b\xff.jpg\n" });
     tool.on({ "-s", "R58M", "ls", "/sdcard" }, { .err = "adb: device 'R58M' not found\n\n", .exitCode = 1 });
     EXPECT_EQ(adb.listBlocking({ { "DCIM", "Camera" } }, "R58M"),
         (FolderListing { FolderListing::Files { { { "a.jpg", Kind::file, 3, 5 } }, false } }));
