@@ -35,8 +35,9 @@ void FilesWindowController::show()
             m_window->move(frame.topLeft());
         }
     }
-    // An active window does not become active again, so it reads the folder here.
-    if (m_window->isActiveWindow())
+    // An active window does not become active again, and a compositor may refuse to activate
+    // a window it did not see asked for (Wayland): either way the folder is read here.
+    if (m_window->isActiveWindow() || !m_window->isVisible())
         m_browser.reload();
     m_window->show();
     m_window->raise();
