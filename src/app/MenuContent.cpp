@@ -7,6 +7,7 @@
 #include <QWidgetAction>
 
 #include "controller/AppState.h"
+#include "files/FilesWindowController.h"
 
 namespace tessaly {
 
@@ -46,6 +47,9 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
     connect(m_mirror, &QAction::triggered, this, [this] { m_state.mirror(); });
     m_stopMirroring = m_menu->addAction(QStringLiteral("Stop Mirroring"));
     connect(m_stopMirroring, &QAction::triggered, this, [this] { m_state.stopMirroring(); });
+    m_phoneFiles = m_menu->addAction(QStringLiteral("Phone Files (drag & drop)…"));
+    m_phoneFiles->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(m_phoneFiles, &QAction::triggered, this, [] { FilesWindowController::shared().show(); });
     m_menu->addSeparator();
 
     m_goWireless = m_menu->addAction(QStringLiteral("Go Wireless (home Wi-Fi)"));
@@ -212,6 +216,7 @@ void MenuContent::update()
     m_mirror->setText(m_state.isMirroring() ? QStringLiteral("Mirroring…") : QStringLiteral("Mirror Phone"));
     m_mirror->setEnabled(!m_state.isMirroring() && !busy && m_state.toolsFound());
     m_stopMirroring->setEnabled(m_state.isMirroring());
+    m_phoneFiles->setEnabled(m_state.adb().has_value());
     m_goWireless->setEnabled(m_state.hasUSBDevice() && !busy);
     m_pairOverWiFi->setEnabled(m_state.adb().has_value() && !busy);
     m_connectHotspot->setEnabled(!busy);

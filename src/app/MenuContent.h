@@ -52,6 +52,7 @@ private:
     QAction* m_qualityChecking = nullptr;
     QAction* m_mirror = nullptr;
     QAction* m_stopMirroring = nullptr;
+    QAction* m_phoneFiles = nullptr;
     QAction* m_goWireless = nullptr;
     QAction* m_pairOverWiFi = nullptr;
     QMenu* m_hotspotMenu = nullptr;

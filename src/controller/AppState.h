@@ -155,6 +155,9 @@ public:
     void setLaunchAtLogin(bool on);
     void showLastErrorDetails();
     void cleanupForQuit();
+    // How quitting stops the files window's copies (handed in when that window's model is made).
+    void setFileCopiesStop(std::function<void()> stop) { m_stopFileCopies = std::move(stop); }
+    Presenter& presenter() const { return *m_services.presenter; }
 
     // Errors: remembered as the last error, the busy line cleared, then shown.
     void showError(const FriendlyError& error);
@@ -248,6 +251,7 @@ protected:
 
     Services m_services;
     std::optional<ADB> m_adb;
+    std::function<void()> m_stopFileCopies;
     std::optional<std::string> m_scrcpyPath;
 
     std::vector<Device> m_devices;

@@ -81,6 +81,8 @@ void AppState::cleanupForQuit()
 {
     m_refreshTimer.reset();
     m_scrcpy->stopAndWait();
+    if (m_stopFileCopies)
+        m_stopFileCopies();
     if (m_services.quickShare)
         m_services.quickShare->stopAndWait();
     if (!m_autoDisableWirelessOnQuit || !m_adb)

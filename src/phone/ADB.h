@@ -7,6 +7,7 @@
 #include <QCoroTask>
 
 #include "phone/ADBParser.h"
+#include "phone/PhoneFiles.h"
 #include "phone/WiFiBand.h"
 #include "tools/ProcessRunner.h"
 
@@ -39,6 +40,12 @@ struct ADB {
 
     // The band of the phone's current Wi-Fi link; none when it is not on Wi-Fi or says nothing readable.
     QCoro::Task<std::optional<WiFiBand>> wifiBand(std::string serial) const;
+
+    // Lists one folder of the shared storage ("adb -s SERIAL ls PATH", 20 s, 8 MiB of output);
+    // a refused serial or folder runs nothing. Never call it on the GUI thread.
+    FolderListing listBlocking(const PhoneFolder& folder, const std::string& serial) const;
+    // The same without blocking the caller.
+    QCoro::Task<FolderListing> list(PhoneFolder folder, std::string serial) const;
 
     static std::vector<Device> parseDevices(std::string_view output)
     {

@@ -322,7 +322,7 @@ QThreadPool& toolPool()
 
 ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
     const Environment& environment, double timeoutSeconds, std::size_t outputLimit,
-    const std::function<void(pid_t)>& onStart)
+    const std::function<void(const RunHandle&)>& onStart)
 {
     if (!acceptable(executable, arguments, environment))
         return startFailure(executable, EINVAL);
@@ -341,19 +341,26 @@ ProcessResult runBlocking(const std::string& executable, const std::vector<std::
     if (spawned.error != 0)
         return startFailure(executable, spawned.error);
     const pid_t pid = spawned.pid;
+    const RunHandle handle = RunHandle::adopt(pid, static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
 
     if (onStart) {
         try {
-            onStart(pid);
+            onStart(handle);
         } catch (...) {
             ::kill(pid, SIGKILL);
+            handle.markEnded();
             reap(pid);
             throw;
         }
     }
 
     // The run ends when the child ends, not at end of file: a server it started may hold the pipes.
-    Fd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    // The handle owns the pidfd; this is only a view of it.
+    struct PidFdView {
+        int fd;
+        int get() const { return fd; }
+        bool valid() const { return fd >= 0; }
+    } pidFd { handle.pidfd() };
     ListedRun listed(pid, pidFd.get());
     if (!(timeoutSeconds >= 0))
         timeoutSeconds = 0;
@@ -420,6 +427,7 @@ ProcessResult runBlocking(const std::string& executable, const std::vector<std::
 
     listed.end();
     ProcessResult result;
+    handle.markEnded();
     result.exitCode = reap(pid);
     drain(outRead, out);
     drain(errRead, err);

@@ -14,6 +14,8 @@
 
 #include <QCoroTask>
 
+#include "tools/RunHandle.h"
+
 namespace tessaly {
 
 using Environment = std::map<std::string, std::string>;
@@ -55,11 +57,12 @@ inline constexpr std::size_t kDefaultOutputLimit = 65536;
 inline constexpr std::size_t kListingOutputLimit = 8 * 1024 * 1024;
 
 // Runs `executable` with `arguments` (never through a shell) and exactly `environment`,
-// blocking the calling thread. `onStart` gets the child's process id right after a
-// successful start and is never called when the start fails.
+// blocking the calling thread. `onStart` gets the child's stop handle right after a
+// successful start and is never called when the start fails; the handle stays safe to use
+// after the run has ended.
 ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
     const Environment& environment, double timeoutSeconds, std::size_t outputLimit = kDefaultOutputLimit,
-    const std::function<void(pid_t)>& onStart = {});
+    const std::function<void(const RunHandle&)>& onStart = {});
 
 // The same on a thread pool kept for tool runs; the awaiting coroutine resumes on its own thread.
 QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,

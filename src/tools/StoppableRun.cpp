@@ -3,9 +3,6 @@
 #include <csignal>
 #include <mutex>
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <QCoroFuture>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -14,14 +11,13 @@ namespace tessaly {
 
 struct StoppableRun::Shared {
     std::mutex lock;
-    // A pidfd rather than the process id: signalling it can never reach a recycled id.
-    int pidFd = -1;
+    RunHandle handle;
     bool stopped = false;
 
     void signalLocked() const
     {
-        if (pidFd >= 0)
-            ::syscall(SYS_pidfd_send_signal, pidFd, SIGTERM, nullptr, 0);
+        if (handle.valid())
+            handle.terminate();
     }
 };
 
@@ -66,9 +62,9 @@ QCoro::Task<ProcessResult> StoppableRun::run(std::string executable, std::vector
     QFuture<ProcessResult> future = QtConcurrent::run(&pool,
         [shared, executable = std::move(executable), arguments = std::move(arguments),
             environment = std::move(environment), timeoutSeconds]() {
-            const auto onStart = [&shared](pid_t pid) {
+            const auto onStart = [&shared](const RunHandle& handle) {
                 const std::lock_guard guard(shared->lock);
-                shared->pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+                shared->handle = handle;
                 if (shared->stopped)
                     shared->signalLocked();
             };
@@ -81,9 +77,7 @@ QCoro::Task<ProcessResult> StoppableRun::run(std::string executable, std::vector
                 result.stdErr = error.what();
             }
             const std::lock_guard guard(shared->lock);
-            if (shared->pidFd >= 0)
-                ::close(shared->pidFd);
-            shared->pidFd = -1;
+            shared->handle = RunHandle();
             if (shared->stopped) {
                 result.exitCode = -1;
                 result.stdErr = "Stopped.";

@@ -146,6 +146,7 @@ const MenuTable kMainMenu = {
     { "Mirror Phone", "oxo." },
     { "Mirroring…", "...o" },
     { "Stop Mirroring", "ooox" },
+    { "Phone Files (drag & drop)…", "oxxx" },
     { "--", "xxxx" },
     { "Go Wireless (home Wi-Fi)", "oxoo" },
     { "Pair over Wi-Fi (QR code)…", "oxox" },

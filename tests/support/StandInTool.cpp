@@ -1,6 +1,7 @@
 #include "support/StandInTool.h"
 
 #include "support/standin/StandInFormat.h"
+#include "support/standin/StandInPhone.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -155,6 +156,16 @@ void StandInTool::clearCalls()
         fail("cannot clear " + log);
     }
     ::close(fd);
+}
+
+void StandInTool::playPhone(const std::string& root, const PhoneOptions& options)
+{
+    std::filesystem::create_directories(root);
+    ::unlink(standin::gonePath(path()).c_str());
+    replaceFile(standin::phonePath(path()),
+        standin::phoneTable(
+            { std::filesystem::canonical(root).string(), options.bytesPerSecond, options.vanishAfterBytes }),
+        0644);
 }
 
 void StandInTool::writeTable() const

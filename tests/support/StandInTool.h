@@ -51,6 +51,18 @@ public:
     // Everything else (default: exit 0, no output).
     void otherwise(const Answer& answer);
 
+    // Plays a phone from here on: its shared storage "/sdcard" is the folder `root`, and
+    // "-s SERIAL ls PATH", "-s SERIAL push LOCAL PATH" and "-s SERIAL pull [-a] PATH LOCAL"
+    // list and copy real bytes there. Scripted exact and prefix rules still answer first.
+    // `bytesPerSecond` > 0 slows copies down; `vanishAfterBytes` >= 0 makes the phone go away
+    // in the middle of the first copy that moves more than that many bytes, and stay away.
+    struct PhoneOptions {
+        double bytesPerSecond = 0;
+        long long vanishAfterBytes = -1;
+    };
+    void playPhone(const std::string& root, const PhoneOptions& options);
+    void playPhone(const std::string& root) { playPhone(root, PhoneOptions {}); }
+
     std::string path() const; // the executable
     std::string folder() const; // its temporary folder
     // Every argument list it was called with, in order.

@@ -30,7 +30,8 @@ double secondsSince(Clock::time_point start)
 }
 
 ProcessResult runTool(const StandInTool& tool, const std::vector<std::string>& arguments, double timeout = 5,
-    std::size_t limit = ProcessRunner::kDefaultOutputLimit, const std::function<void(pid_t)>& onStart = {})
+    std::size_t limit = ProcessRunner::kDefaultOutputLimit,
+    const std::function<void(const RunHandle&)>& onStart = {})
 {
     return ProcessRunner::runBlocking(
         tool.path(), arguments, ProcessRunner::safeEnvironment(std::nullopt), timeout, limit, onStart);
@@ -113,7 +114,7 @@ TEST(ProcessRunnerTest, StartFailuresAreResultsAndOnlyARunningChildReachesOnStar
     for (const auto& [executable, arguments, message] : cases) {
         const ProcessResult result
             = ProcessRunner::runBlocking(executable, arguments, ProcessRunner::safeEnvironment(std::nullopt),
-                5, ProcessRunner::kDefaultOutputLimit, [&](pid_t) { ++started; });
+                5, ProcessRunner::kDefaultOutputLimit, [&](const RunHandle&) { ++started; });
         EXPECT_EQ(result.exitCode, -1) << executable;
         EXPECT_EQ(result.stdOut, "");
         EXPECT_TRUE(result.stdErr.starts_with(message)) << result.stdErr;
@@ -124,13 +125,18 @@ TEST(ProcessRunnerTest, StartFailuresAreResultsAndOnlyARunningChildReachesOnStar
     // A started child reaches onStart once, still running, on the calling thread.
     tool.otherwise({ .delay = 0.2 });
     bool aliveOnThisThread = false;
-    runTool(
-        tool, {}, 5, ProcessRunner::kDefaultOutputLimit, [&, caller = std::this_thread::get_id()](pid_t pid) {
+    RunHandle kept;
+    runTool(tool, {}, 5, ProcessRunner::kDefaultOutputLimit,
+        [&, caller = std::this_thread::get_id()](const RunHandle& handle) {
             ++started;
-            aliveOnThisThread = pid > 0 && ::kill(pid, 0) == 0 && std::this_thread::get_id() == caller;
+            aliveOnThisThread = handle.signal(0) && std::this_thread::get_id() == caller;
+            kept = handle;
         });
     EXPECT_EQ(started, 1);
     EXPECT_TRUE(aliveOnThisThread);
+    // Once the run has ended its handle reaches nothing, not even a process that took over its number.
+    EXPECT_FALSE(kept.signal(0));
+    EXPECT_FALSE(kept.terminate());
 }
 
 // Each thread starts with what adb start-server does: leave a server behind that holds the

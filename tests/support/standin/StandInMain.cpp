@@ -3,6 +3,7 @@
 // and timing are exactly as scripted, on pipes and pseudo-terminals alike.
 
 #include "support/standin/StandInFormat.h"
+#include "support/standin/StandInPhone.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -96,10 +97,10 @@ std::size_t nextInSequence(const std::string& executable, std::uint64_t ruleId)
     return seen;
 }
 
-StandInTool::Answer pick(const std::string& executable, const std::vector<std::string>& arguments)
+// The rule that answers, or none; `scriptedOnly` leaves out the catch-all.
+const standin::Rule* findRule(
+    const std::vector<standin::Rule>& rules, const std::vector<std::string>& arguments, bool scriptedOnly)
 {
-    const std::vector<standin::Rule> rules
-        = standin::readTable(standin::readFile(standin::tablePath(executable)));
     const standin::Rule* chosen = nullptr;
     for (const standin::Rule& rule : rules) {
         if (rule.kind == 'E' && rule.arguments == arguments) {
@@ -113,9 +114,17 @@ StandInTool::Answer pick(const std::string& executable, const std::vector<std::s
             chosen = &rule;
     }
     for (const standin::Rule& rule : rules) {
-        if (chosen == nullptr && rule.kind == 'O')
+        if (chosen == nullptr && !scriptedOnly && rule.kind == 'O')
             chosen = &rule;
     }
+    return chosen;
+}
+
+StandInTool::Answer pick(const std::string& executable, const std::vector<std::string>& arguments)
+{
+    const std::vector<standin::Rule> rules
+        = standin::readTable(standin::readFile(standin::tablePath(executable)));
+    const standin::Rule* chosen = findRule(rules, arguments, false);
     if (chosen == nullptr)
         return {};
     if (chosen->answers.size() == 1)
@@ -131,6 +140,15 @@ int main(int argc, char** argv)
     const std::string executable = ownPath();
     const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
     recordCall(executable, arguments);
+    if (const auto phone = standin::readPhone(executable)) {
+        const std::vector<standin::Rule> rules
+            = standin::readTable(standin::readFile(standin::tablePath(executable)));
+        if (findRule(rules, arguments, true) == nullptr) {
+            standin::PhonePlayer player(executable, *phone, sleepFor);
+            if (const int status = player.play(arguments); status >= 0)
+                _exit(status);
+        }
+    }
     const StandInTool::Answer answer = pick(executable, arguments);
 
     std::signal(SIGTERM, answer.ignoreSigterm ? SIG_IGN : SIG_DFL);
