@@ -47,7 +47,7 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
     connect(m_mirror, &QAction::triggered, this, [this] { m_state.mirror(); });
     m_stopMirroring = m_menu->addAction(QStringLiteral("Stop Mirroring"));
     connect(m_stopMirroring, &QAction::triggered, this, [this] { m_state.stopMirroring(); });
-    m_phoneFiles = m_menu->addAction(QStringLiteral("Phone Files (drag & drop)…"));
+    m_phoneFiles = m_menu->addAction(QStringLiteral("Phone Files (drag && drop)…"));
     m_phoneFiles->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     connect(m_phoneFiles, &QAction::triggered, this, [] { FilesWindowController::shared().show(); });
     m_menu->addSeparator();

@@ -189,13 +189,19 @@ const MenuTable kHotspotMenu = {
     { "Note: your computer uses the phone’s mobile data while on its hotspot.", "xxxx" },
 };
 
+// The text as the menu draws it: a single "&" marks a mnemonic and is not drawn.
+QString shown(const QAction& action)
+{
+    QString text = action.text();
+    return text.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove('&').replace('\x01', '&');
+}
+
 QStringList walk(const QMenu& menu)
 {
     QStringList lines;
     for (QAction* action : menu.actions())
         if (action->isVisible())
-            lines << QString(action->isEnabled() ? "x " : "o ")
-                    + (action->isSeparator() ? "--" : action->text());
+            lines << QString(action->isEnabled() ? "x " : "o ") + (action->isSeparator() ? "--" : shown(*action));
     return lines;
 }
 

@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <string_view>
 
 #include <QApplication>
 #include <QDir>
@@ -8,8 +9,11 @@
 
 int main(int argc, char** argv)
 {
-    // Test discovery runs the binary without the CTest environment.
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Test discovery runs the binary without the CTest environment. The offscreen screen is made
+    // as large as a desktop's, so that the whole menu fits on it rather than scrolling.
+    const char* platform = getenv("QT_QPA_PLATFORM");
+    if (!platform || std::string_view(platform) == "offscreen")
+        setenv("QT_QPA_PLATFORM", "offscreen:configfile=" TESSALY_OFFSCREEN_CONFIG, 1);
     if (!getenv("XDG_RUNTIME_DIR")) {
         const QByteArray runtime = QDir::tempPath().toUtf8() + "/tessaly-test-runtime";
         QDir().mkpath(QString::fromUtf8(runtime));
