@@ -4,7 +4,6 @@
 #include <avahi-client/publish.h>
 #include <avahi-common/error.h>
 #include <avahi-common/strlst.h>
-#include <avahi-common/thread-watch.h>
 
 namespace tessaly {
 
@@ -75,37 +74,14 @@ void AvahiAdvertiser::publish(Service service, std::function<std::string()> newN
     m_renames = 0;
     m_failed = false;
 
-    m_poll = avahi_threaded_poll_new();
-    if (!m_poll) {
-        fail(noDaemon);
-        return;
-    }
-    int error = 0;
-    // Without AVAHI_CLIENT_NO_FAIL a missing daemon is an error right here rather than a wait.
-    // The running state may be reported from inside this call, which then announces at once.
-    m_client = avahi_client_new(
-        avahi_threaded_poll_get(m_poll), AvahiClientFlags(0), Callbacks::client, this, &error);
-    if (!m_client) {
-        avahi_threaded_poll_free(m_poll);
-        m_poll = nullptr;
-        fail(noDaemon);
-        return;
-    }
-    if (avahi_threaded_poll_start(m_poll) < 0)
+    if (!m_session.open(Callbacks::client, this))
         fail(noDaemon);
 }
 
 void AvahiAdvertiser::withdraw()
 {
-    if (!m_poll)
-        return;
-    // Once the thread has stopped no callback can run; freeing the client removes the service.
-    avahi_threaded_poll_stop(m_poll);
-    avahi_client_free(m_client);
-    avahi_threaded_poll_free(m_poll);
-    m_client = nullptr;
+    m_session.close();
     m_group = nullptr;
-    m_poll = nullptr;
 }
 
 void AvahiAdvertiser::announce(AvahiClient* client)

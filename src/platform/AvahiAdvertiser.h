@@ -2,11 +2,11 @@
 
 #include <string>
 
+#include "platform/AvahiSession.h"
 #include "platform/ServiceAdvertiser.h"
 
 struct AvahiClient;
 struct AvahiEntryGroup;
-struct AvahiThreadedPoll;
 
 namespace tessaly {
 
@@ -32,8 +32,7 @@ private:
     void rename(AvahiClient* client);
     void fail(const std::string& reason);
 
-    AvahiThreadedPoll* m_poll = nullptr;
-    AvahiClient* m_client = nullptr;
+    AvahiSession m_session;
     AvahiEntryGroup* m_group = nullptr;
     Service m_service;
     std::function<std::string()> m_newName;

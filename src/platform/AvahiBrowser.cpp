@@ -3,7 +3,6 @@
 #include <avahi-client/client.h>
 #include <avahi-client/lookup.h>
 #include <avahi-common/address.h>
-#include <avahi-common/thread-watch.h>
 
 namespace tessaly {
 
@@ -85,37 +84,13 @@ void AvahiBrowser::browse(std::vector<std::string> types, Handlers handlers)
     m_browsing = false;
     m_failed = false;
 
-    m_poll = avahi_threaded_poll_new();
-    if (!m_poll) {
-        fail(noDaemon);
-        return;
-    }
-    int error = 0;
-    // Without AVAHI_CLIENT_NO_FAIL a missing daemon is an error right here rather than a wait.
-    // The running state may be reported from inside this call, which then starts browsing at once.
-    m_client = avahi_client_new(
-        avahi_threaded_poll_get(m_poll), AvahiClientFlags(0), Callbacks::client, this, &error);
-    if (!m_client) {
-        avahi_threaded_poll_free(m_poll);
-        m_poll = nullptr;
-        fail(noDaemon);
-        return;
-    }
-    if (avahi_threaded_poll_start(m_poll) < 0)
+    if (!m_session.open(Callbacks::client, this))
         fail(noDaemon);
 }
 
 void AvahiBrowser::stop()
 {
-    if (!m_poll)
-        return;
-    // Once the thread has stopped no callback can run; freeing the client frees its browsers
-    // and any resolver still waiting.
-    avahi_threaded_poll_stop(m_poll);
-    avahi_client_free(m_client);
-    avahi_threaded_poll_free(m_poll);
-    m_client = nullptr;
-    m_poll = nullptr;
+    m_session.close();
 }
 
 void AvahiBrowser::startBrowsing(AvahiClient* client)

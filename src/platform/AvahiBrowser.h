@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/AvahiSession.h"
 #include "platform/ServiceBrowser.h"
 
 struct AvahiClient;
-struct AvahiThreadedPoll;
 
 namespace tessaly {
 
@@ -31,8 +31,7 @@ private:
     void startBrowsing(AvahiClient* client);
     void fail(const std::string& reason);
 
-    AvahiThreadedPoll* m_poll = nullptr;
-    AvahiClient* m_client = nullptr;
+    AvahiSession m_session;
     std::vector<std::string> m_types;
     Handlers m_handlers;
     bool m_browsing = false;
