@@ -1,0 +1,170 @@
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "app/TessalyApp.h"
+#include "platform/DesktopLauncher.h"
+#include "platform/LocalFiles.h"
+#include "quickshare/QuickShareWindow.h"
+#include "quickshare/ShareCard.h"
+#include "quickshare/ShareCardView.h"
+#include "quickshare/WrappedText.h"
+#include "support/ControllerFakes.h"
+#include "support/Screenshots.h"
+#include "support/TestPhone.h"
+
+namespace tessaly {
+namespace {
+
+using namespace test;
+using Answer = SharingFrame::Answer;
+using Piece = OfflineFrame::PayloadPiece;
+
+struct AnnouncingAdvertiser : ServiceAdvertiser {
+    void publish(Service service, std::function<std::string()>, Handlers handlers) override
+    {
+        handlers.established(service.name);
+    }
+    void withdraw() override { }
+};
+
+struct RecordingDesktop : DesktopLauncher {
+    std::vector<std::vector<std::string>> shown;
+    void showInFolder(const std::vector<std::string>& paths) override { shown.push_back(paths); }
+    void openLink(const QUrl&) override { }
+};
+
+// The running application with Quick Share switched on, its cards on the offscreen desktop and
+// a phone that has offered one file over loopback.
+struct Running {
+    QTemporaryDir downloads;
+    RecordingDesktop desktop;
+    QuickSharePrompts prompts { desktop, [](int, std::function<void()>) {} };
+    std::shared_ptr<QuickShareReceiver> receiver = std::make_shared<QuickShareReceiver>(
+        QuickShareReceiver::Environment { std::make_shared<AnnouncingAdvertiser>(), steadyQuickShareClock(),
+            &LocalFiles::availableCapacity, 5000 });
+    ControllerRig rig;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<TessalyApp> app;
+    std::optional<TestPhone> phone;
+    Bytes data = Bytes(300'000);
+
+    Running()
+    {
+        rig.defaults->writeInt(AppState::kSettingsVersion, 2);
+        rig.defaults->writeBool(AppState::kQuickShareReceive, true);
+        AppState::Services services = rig.services();
+        services.quickShare = receiver;
+        services.sharePrompter = std::shared_ptr<SharePrompter>(&prompts, [](SharePrompter*) {});
+        services.downloadsFolder = [this] { return std::optional(downloads.path().toStdString()); };
+        state = std::make_unique<AppState>(std::move(services));
+        app = std::make_unique<TessalyApp>(*state);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = std::uint8_t(i % 251);
+    }
+    ~Running() { waitUntilIdle(*state); }
+    bool offer()
+    {
+        if (!waitUntil(
+                [&] { return state->quickShareStatus().kind == QuickShareReceiver::Status::Kind::on; }))
+            return false;
+        phone.emplace(receiver->port());
+        if (!phone->handshake())
+            return false;
+        phone->sendSharing(
+            SharingFrame { SharingFrame::Introduction { { { "photo.jpg", 7, 300'000, "" } }, {}, false } });
+        return waitUntil([&] { return shownCard() != nullptr; });
+    }
+    void send(std::int64_t from, std::int64_t to, bool last)
+    {
+        phone->sendSecure(OfflineFrame { Piece {
+            7, Piece::Kind::file, 300'000, from, last, Bytes(data.begin() + from, data.begin() + to) } });
+    }
+    static ShareCardView* shownCard()
+    {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* card = qobject_cast<ShareCardView*>(window); card && card->isVisible())
+                return card;
+        return nullptr;
+    }
+    static QString text(ShareCardView* card, const char* name)
+    {
+        return card->findChild<WrappedText*>(QLatin1String(name))->text();
+    }
+    static bool click(ShareCardView* card, const QString& label)
+    {
+        for (QPushButton* button : card->findChildren<QPushButton*>())
+            if (button->isVisible() && button->text() == label) {
+                QTest::mouseClick(button, Qt::LeftButton);
+                return true;
+            }
+        return false;
+    }
+    std::optional<Answer> answerHeard()
+    {
+        const auto frame = phone->readSharing();
+        const auto* response = frame ? frame->as<SharingFrame::Response>() : nullptr;
+        return response ? std::optional(response->answer) : std::nullopt;
+    }
+};
+
+TEST(QuickShareEndToEnd, AcceptedFileArrivesInDownloads)
+{
+    Running r;
+    ASSERT_TRUE(r.offer());
+    ShareCardView* card = Running::shownCard();
+    EXPECT_EQ(Running::text(card, "title"), QStringLiteral("“Pixel 8” wants to send you a file"));
+    EXPECT_EQ(Running::text(card, "detail"), QStringLiteral("photo.jpg · 300 kB"));
+    EXPECT_EQ(Running::text(card, "code"),
+        QStringLiteral("Code %1. If your phone shows a code, it should be the same one.")
+            .arg(QString::fromStdString(r.phone->code())));
+    EXPECT_FALSE(saveScreenshot(card, QStringLiteral("quick-share-end-to-end-asking")).isEmpty());
+
+    ASSERT_TRUE(Running::click(card, QStringLiteral("Accept")));
+    ASSERT_EQ(r.answerHeard(), Answer::accept);
+    r.send(0, 120'000, false);
+    auto* bar = card->findChild<QProgressBar*>(QStringLiteral("progress"));
+    ASSERT_TRUE(
+        waitUntil([&] { return Running::text(card, "progressLine") == QStringLiteral("120 kB of 300 kB"); }));
+    EXPECT_EQ(Running::text(card, "title"), QStringLiteral("Receiving a file from “Pixel 8”…"));
+    EXPECT_NEAR(bar->value(), (bar->maximum() * 2) / 5, 1);
+    EXPECT_FALSE(saveScreenshot(card, QStringLiteral("quick-share-end-to-end-receiving")).isEmpty());
+
+    r.send(120'000, 300'000, true);
+    ASSERT_TRUE(
+        waitUntil([&] { return Running::text(card, "title") == QStringLiteral("Saved to Downloads"); }));
+    EXPECT_EQ(Running::text(card, "detail"), QStringLiteral("photo.jpg"));
+    EXPECT_TRUE(r.phone->waitClosed());
+    EXPECT_FALSE(saveScreenshot(card, QStringLiteral("quick-share-end-to-end-done")).isEmpty());
+    // Only the finished file: no partial or temporary file is left beside it.
+    EXPECT_EQ(QDir(r.downloads.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList { QStringLiteral("photo.jpg") });
+    const QString path = r.downloads.filePath(QStringLiteral("photo.jpg"));
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QByteArray bytes = saved.readAll();
+    EXPECT_TRUE(Bytes(bytes.begin(), bytes.end()) == r.data);
+    ASSERT_TRUE(Running::click(card, QStringLiteral("Show in Folder")));
+    EXPECT_EQ(r.desktop.shown, std::vector<std::vector<std::string>> { { path.toStdString() } });
+    EXPECT_TRUE(waitUntil([] { return !Running::shownCard(); }));
+}
+
+TEST(QuickShareEndToEnd, DeclinedFileLeavesDownloadsEmpty)
+{
+    Running r;
+    ASSERT_TRUE(r.offer());
+    ASSERT_TRUE(Running::click(Running::shownCard(), QStringLiteral("Decline")));
+    EXPECT_EQ(r.answerHeard(), Answer::reject);
+    EXPECT_TRUE(r.phone->waitClosed());
+    EXPECT_TRUE(waitUntil([] { return !Running::shownCard(); }));
+    EXPECT_TRUE(QDir(r.downloads.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+} // namespace
+} // namespace tessaly
