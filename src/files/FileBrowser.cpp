@@ -9,8 +9,8 @@
 #include <QStandardPaths>
 
 #include "controller/AppState.h"
-#include "files/RevealFiles.h"
 #include "files/TransferRules.h"
+#include "platform/XdgDesktopLauncher.h"
 #include "tools/Validation.h"
 
 namespace tessaly {
@@ -35,7 +35,7 @@ std::optional<std::string> systemDownloads()
 FileBrowser::FileBrowser(PhoneFinder findPhone, QObject* parent)
     : QObject(parent)
     , downloadsFolder(systemDownloads)
-    , revealFiles(RevealFiles::show)
+    , revealFiles([](const std::vector<std::string>& paths) { XdgDesktopLauncher().showInFolder(paths); })
     , m_transfers(std::make_unique<FileTransfers>())
     , m_findPhone(std::move(findPhone))
 {

@@ -135,23 +135,27 @@ void FileTable::paintEvent(QPaintEvent* event)
     painter.drawRoundedRect(row.adjusted(1, 1, -1, -1), 4, 4);
 }
 
+bool answerDrag(QDropEvent* event, bool acceptable)
+{
+    if (acceptable) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+    return acceptable;
+}
+
 void FileTable::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!acceptable(event)) {
-        event->ignore();
-        return;
-    }
-    m_browser.setDropTarget(true);
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    if (answerDrag(event, acceptable(event)))
+        m_browser.setDropTarget(true);
 }
 
 void FileTable::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!acceptable(event)) {
-        event->ignore();
+    if (!answerDrag(event, acceptable(event)))
         return;
-    }
     const QModelIndex index = indexAt(event->position().toPoint());
     const int row
         = index.isValid() && m_model->file(index.row()).kind == PhoneFile::Kind::folder ? index.row() : -1;
@@ -159,8 +163,6 @@ void FileTable::dragMoveEvent(QDragMoveEvent* event)
         m_dropRow = row;
         viewport()->update();
     }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
 }
 
 void FileTable::dragLeaveEvent(QDragLeaveEvent* event)

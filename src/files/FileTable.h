@@ -11,6 +11,9 @@
 namespace tessaly {
 
 class FileBrowser;
+// Takes a drag as a copy when `acceptable`, else refuses it; gives `acceptable` back.
+bool answerDrag(QDropEvent* event, bool acceptable);
+
 class FileTableModel;
 
 // The table of the files window: sortable columns, rows dragged out as files, files dropped

@@ -309,23 +309,13 @@ bool FilesWindow::acceptable(const QDropEvent* event) const
 
 void FilesWindow::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!acceptable(event)) {
-        event->ignore();
-        return;
-    }
-    m_browser.setDropTarget(true);
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    if (answerDrag(event, acceptable(event)))
+        m_browser.setDropTarget(true);
 }
 
 void FilesWindow::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!acceptable(event)) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    answerDrag(event, acceptable(event));
 }
 
 void FilesWindow::dragLeaveEvent(QDragLeaveEvent*)
