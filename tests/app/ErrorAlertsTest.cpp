@@ -53,14 +53,6 @@ TEST(ErrorAlertsTest, WarningOffersShowDetailsOnlyWhenThereAreDetailsAndShowsNoM
     EXPECT_FALSE(saveScreenshot(detailed.get(), QStringLiteral("error-alert")).isEmpty());
 }
 
-TEST(ErrorAlertsTest, LaunchAtLoginErrorUsesTheAutostartWording)
-{
-    EXPECT_EQ(FriendlyError::loginItemFailed("Couldn’t write /x: Permission denied"),
-        (FriendlyError { "Couldn’t change “Launch at login”.",
-            "Make sure your autostart folder (~/.config/autostart) can be written, then try again.",
-            "Couldn’t write /x: Permission denied" }));
-}
-
 TEST(ErrorAlertsTest, DetailsWindowIsAFixedScrollingMonospacedView)
 {
     const auto dialog = ErrorAlerts::buildDetailsWindow(QString::fromStdString(kMirrorError.details));

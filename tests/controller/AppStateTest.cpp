@@ -91,19 +91,6 @@ TEST(AppStateTest, WiFiPresetsTurnAudioOffAndTheChoiceIsStored)
     }
 }
 
-TEST(AppStateTest, FlagsAreQtPropertiesThatStoreAndNotify)
-{
-    ControllerRig rig;
-    auto state = rig.make();
-    int notified = 0;
-    QObject::connect(state.get(), &AppState::settingsChanged, [&] { ++notified; });
-    EXPECT_TRUE(state->setProperty("showFPS", true));
-    EXPECT_TRUE(rig.make()->showFPS());
-    EXPECT_EQ(notified, 1);
-    EXPECT_EQ(state->property("stayAwake"), QVariant(true));
-    EXPECT_EQ(state->property("statusText").toString(), QStringLiteral("Phone not found"));
-}
-
 TEST(AppStateTest, StatusTextFollowsThePhones)
 {
     const std::tuple<std::vector<Device>, std::optional<std::string>, std::string> cases[] {
@@ -125,22 +112,6 @@ TEST(AppStateTest, StatusTextFollowsThePhones)
     for (const auto& [devices, router, expected] : cases) {
         state.place(devices, router);
         EXPECT_EQ(state.statusText(), expected);
-    }
-}
-
-TEST(AppStateTest, MirroringLine)
-{
-    ControllerRig rig;
-    PlacedAppState state(rig.services());
-    EXPECT_EQ(state.mirroringLine(), std::nullopt);
-    const std::tuple<std::optional<std::string>, std::optional<FPSReading>, std::optional<std::string>>
-        cases[] { { std::nullopt, FPSReading { 60, 0 }, std::nullopt },
-            { "Best (USB)", std::nullopt, "Mirroring: Best (USB)" },
-            { "Best (USB)", FPSReading { 60, 0 }, "Mirroring: Best (USB) · 60 fps" },
-            { "Best (USB)", FPSReading { 58, 3 }, "Mirroring: Best (USB) · 58 fps (+3 skipped)" } };
-    for (const auto& [label, reading, expected] : cases) {
-        state.placeMirroring(label, reading);
-        EXPECT_EQ(state.mirroringLine(), expected);
     }
 }
 

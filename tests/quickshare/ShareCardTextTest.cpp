@@ -157,7 +157,6 @@ TEST_F(ShareCardTextTest, ButtonsSymbolsAndTints)
         EXPECT_EQ(symbol(share, phase), expectedSymbol);
         EXPECT_EQ(tint(phase), expectedTint);
     }
-    EXPECT_EQ(actionLabel(A::showInFolder), QStringLiteral("Show in Folder"));
 }
 
 TEST_F(ShareCardTextTest, ProgressNeverDividesByZero)
