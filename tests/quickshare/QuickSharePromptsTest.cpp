@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QClipboard>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -222,6 +223,16 @@ TEST(QuickSharePromptsTest, CardsStackInTheTopRightCorner)
         EXPECT_EQ(panel->geometry().topLeft(), QPoint(area.right() + 1 - 12 - 440, top));
         top += panel->height() + 10;
     }
+
+    // One picture of the corner of the screen with the three cards.
+    const int width = 440 + 2 * 12;
+    QPixmap corner(width, top);
+    corner.fill(QColor(0x3b, 0x4a, 0x5c));
+    QPainter painter(&corner);
+    for (ShareCardView* panel : panels)
+        painter.drawPixmap(panel->x() - (area.right() + 1 - width), panel->y() - area.top(), panel->grab());
+    painter.end();
+    EXPECT_TRUE(corner.save(test::screenshotFolder() + QStringLiteral("/share-cards-stacked.png")));
 
     p.click(second, "close");
     ASSERT_EQ(p.prompts.panels().size(), 2u);
