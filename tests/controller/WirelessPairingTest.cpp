@@ -125,6 +125,8 @@ TEST(WirelessPairing, CancelStopsBrowsingAndThePairUnderWay)
     const std::string first = p.pairing->qrText();
     p.pairing->start();
     EXPECT_NE(p.pairing->qrText(), first);
+    p.pairing->cancel(); // and the new attempt, waiting for a scan, ends at its next look
+    waitFor([] { return false; }, 100);
 }
 
 } // namespace
