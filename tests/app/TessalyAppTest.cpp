@@ -1,8 +1,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <functional>
 
+#include <QApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QTimer>
@@ -64,6 +67,46 @@ TEST(TessalyAppTest, QuitEndsToolRunsUnderWay)
         line != std::string::npos && std::sscanf(child.stdOut.c_str() + line, "quit at %lf", &quitAt) == 1)
         << child.stdOut << child.stdErr;
     EXPECT_LT(ended - quitAt, 1.0) << "the process lingered after the quit";
+}
+
+// However the event loop ends (the menu, SIGTERM, the session manager's quit), the controller
+// tidies up exactly once, even when the loop runs and ends again; closing the last window is
+// no way out.
+TEST(TessalyAppTest, CleanupRunsOnceWhateverEndsTheAppAndClosingWindowsDoesNot)
+{
+    TessalyApp::routeTerminationSignals();
+    const std::vector<std::string> disconnect { "disconnect", "192.168.1.5:5555" };
+    const std::function<void(TessalyApp&)> endings[] = {
+        [](TessalyApp& app) {
+            for (QAction* item : app.menu().menu()->actions())
+                if (item->text() == QStringLiteral("Quit Tessaly"))
+                    item->trigger();
+        },
+        [](TessalyApp&) { ::raise(SIGTERM); },
+        [](TessalyApp&) { QCoreApplication::quit(); },
+    };
+    for (std::size_t ending = 0; ending < std::size(endings); ++ending) {
+        ControllerRig rig;
+        rig.adb.on({ "devices", "-l" }, deviceList({ "192.168.1.5:5555 device model:A" }));
+        rig.defaults->writeBool(AppState::kAutoDisableWirelessOnQuit, true);
+        AppState state(rig.services());
+        TessalyApp app(state);
+        bool ranOn = false;
+        QObject scope; // takes this round's timers with it
+        QTimer::singleShot(50, &scope, [] {
+            for (QWidget* window : QApplication::topLevelWidgets())
+                window->close();
+        });
+        QTimer::singleShot(400, &scope, [&] { ranOn = true; });
+        QTimer::singleShot(500, &scope, [&] { endings[ending](app); });
+        QTimer::singleShot(5000, &scope, [] { QCoreApplication::exit(1); });
+        EXPECT_EQ(QCoreApplication::exec(), 0) << ending;
+        EXPECT_TRUE(ranOn) << "closing the windows ended the app, ending " << ending;
+        QTimer::singleShot(0, &scope, [] { QCoreApplication::quit(); });
+        QCoreApplication::exec();
+        const auto calls = rig.adb.calls();
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), disconnect), 1) << ending;
+    }
 }
 
 TEST(TessalyAppTest, CommandLineAnswersAndRefusesToStartWithoutADisplay)
