@@ -70,18 +70,9 @@ protected:
     {
         if (!QFile::exists(QStringLiteral("/usr/bin/dbus-daemon")))
             GTEST_SKIP() << "dbus-daemon is not installed";
-        const QString config = m_folder.path() + QStringLiteral("/bus.conf");
-        QFile file(config);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<busconfig><type>session</type><listen>unix:path=" + m_folder.path().toUtf8()
-            + "/bus</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-              "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow "
-              "own=\"*\"/>"
-              "</policy></busconfig>\n");
-        file.close();
         m_daemon.start(QStringLiteral("/usr/bin/dbus-daemon"),
-            { QStringLiteral("--nofork"), QStringLiteral("--print-address"),
-                QStringLiteral("--config-file=") + config });
+            { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address"),
+                QStringLiteral("--address=unix:path=") + m_folder.path() + QStringLiteral("/bus") });
         ASSERT_TRUE(m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000));
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
         m_client = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, kClient));
