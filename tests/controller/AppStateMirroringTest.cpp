@@ -223,12 +223,7 @@ TEST(AppStateMirroringTest, FailuresBeforeTheLaunchAreReported)
     };
     MirrorRig noScrcpy;
     noScrcpy.withScrcpy = false;
-    EXPECT_EQ(firstError(noScrcpy),
-        (FriendlyError { "scrcpy or adb is missing.",
-            "Tessaly only runs these tools from trusted system folders.\nInstall them with:\n  sudo apt "
-            "install adb "
-            "scrcpy",
-            "" }));
+    EXPECT_EQ(firstError(noScrcpy), AppState::missingToolsError());
     EXPECT_TRUE(noScrcpy.adb.calls().empty());
 
     MirrorRig unauthorized({ "R58N unauthorized usb:1-1 transport_id:2" });

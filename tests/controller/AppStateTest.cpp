@@ -191,9 +191,7 @@ TEST(AppStateTest, LaunchAtLoginFollowsTheRealStateAndReportsFailures)
     rig.loginItem->failure = "Permission denied";
     state->setLaunchAtLogin(false);
     EXPECT_TRUE(state->launchAtLogin()); // still registered
-    const FriendlyError expected { "Couldn’t change “Launch at login”.",
-        "Make sure your autostart folder (~/.config/autostart) can be written, then try again.",
-        "Permission denied" };
+    const FriendlyError expected = FriendlyError::loginItemFailed("Permission denied");
     EXPECT_EQ(rig.presenter->errors, std::vector<FriendlyError> { expected });
     EXPECT_EQ(state->lastError(), expected);
 
