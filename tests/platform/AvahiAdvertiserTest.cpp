@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/AvahiAdvertiser.h"
+#include "platform/AvahiBrowser.h"
 #include "tools/ProcessRunner.h"
 
 namespace tessaly {
@@ -17,7 +19,10 @@ using Lines = std::vector<std::string>;
 const std::string type = "_FC9F5ED42C8A._tcp";
 const std::string notRunning = "failed: phones can’t find this computer: the Avahi service isn’t running";
 
-// What the handlers reported, in order, as "established: NAME" and "failed: REASON".
+// What the handlers reported, in order of arrival: the advertiser's as "established: NAME" and
+// "failed: REASON"; the browser's once each, as "TYPE NAME PORT ADDRESS" (the announcing end of
+// the veth pair, 192.0.2.1 or .2, reads 192.0.2.x; answers on lo are left out), "unresolved: TYPE
+// NAME" and "failed: REASON".
 struct Events {
     std::mutex lock;
     std::condition_variable changed;
@@ -28,10 +33,24 @@ struct Events {
         return { [this](const std::string& name) { add("established: " + name); },
             [this](const std::string& reason) { add("failed: " + reason); } };
     }
-    void add(const std::string& event)
+    ServiceBrowser::Handlers browserHandlers()
+    {
+        return { [this](const ServiceBrowser::Found& s) {
+                    if (s.address != "127.0.0.1")
+                        add(s.type + " " + s.name + " " + std::to_string(s.port) + " "
+                                + (s.address.starts_with("192.0.2.") ? "192.0.2.x" : s.address),
+                            true);
+                },
+            [this](const std::string& kind, const std::string& name) {
+                add("unresolved: " + kind + " " + name, true);
+            },
+            [this](const std::string& reason) { add("failed: " + reason, true); } };
+    }
+    void add(const std::string& event, bool once = false)
     {
         const std::lock_guard guard(lock);
-        seen.push_back(event);
+        if (!once || std::find(seen.begin(), seen.end(), event) == seen.end())
+            seen.push_back(event);
         changed.notify_all();
     }
     Lines first(std::size_t count)
@@ -63,7 +82,8 @@ TEST(AvahiAdvertiser_NoDaemon, SaysTheAvahiServiceIsNotRunning)
 }
 
 // The tests below need the private avahi-daemon that tests/platform/avahi-netns.sh starts inside a
-// network namespace of its own; it runs them there.
+// network namespace of its own; it runs them there, the advertiser's and the browser's each with a
+// daemon of their own.
 const char* liveDaemon = getenv("TESSALY_AVAHI_DAEMON_PID");
 
 // Whether `avahi-browse -rtp` resolves the service; a resolved line looks like
@@ -117,6 +137,27 @@ TEST(AvahiAdvertiser_Live, SaysSoWhenTheDaemonGoesAway)
     ASSERT_EQ(events.first(1), Lines { "established: IzEyMzT8n14AAA" });
     kill(std::atoi(liveDaemon), SIGTERM);
     EXPECT_EQ(events.first(2), (Lines { "established: IzEyMzT8n14AAA", notRunning }));
+}
+
+TEST(AvahiBrowser_Live, ResolvesEveryInstanceOfTheBrowsedTypesOnly)
+{
+    if (!liveDaemon)
+        GTEST_SKIP() << "needs the private avahi-daemon of tests/platform/avahi-netns.sh";
+    // A stand-in phone that scanned a code, and a service of no interest.
+    AvahiAdvertiser pairing, connect, other;
+    const auto rename = [] { return std::string("renamed"); };
+    pairing.publish({ "_adb-tls-pairing._tcp", "tessaly-live1", 37105, {} }, rename, {});
+    connect.publish({ "_adb-tls-connect._tcp", "adb-R58M-live", 41234, {} }, rename, {});
+    other.publish({ "_ipp._tcp", "printer", 631, {} }, rename, {});
+
+    Events seen;
+    AvahiBrowser browser;
+    browser.browse({ "_adb-tls-pairing._tcp", "_adb-tls-connect._tcp" }, seen.browserHandlers());
+    Lines lines = seen.first(2);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines,
+        (Lines { "_adb-tls-connect._tcp adb-R58M-live 41234 192.0.2.x",
+            "_adb-tls-pairing._tcp tessaly-live1 37105 192.0.2.x" }));
 }
 
 } // namespace
