@@ -27,16 +27,11 @@ Answer out(std::string text, int exitCode = 0)
     return Answer { .out = std::move(text), .exitCode = exitCode };
 }
 
-Answer routeWithSource(const std::string& ip)
-{
-    return out("192.168.1.0/24 dev wlan0 proto kernel scope link src " + ip + "\n");
-}
-
 // A cable phone "U1" on the Wi-Fi at `ip` whose every step succeeds.
 void scriptPhone(ControllerRig& rig, const std::string& ip = "192.168.1.40")
 {
     rig.adb.on(kList, deviceList({ "U1 device usb:1-1 product:p model:Pixel_7 device:d transport_id:1" }));
-    rig.adb.on(kRoute, routeWithSource(ip));
+    rig.adb.on(kRoute, out("192.168.1.0/24 dev wlan0 proto kernel scope link src " + ip + "\n"));
     rig.adb.on(kTcpip, out("restarting in TCP mode port: 5555"));
     rig.adb.otherwise(out("connected to " + ip + ":5555"));
 }
