@@ -194,6 +194,9 @@ TEST(Ukey2_Handshake, ClientInitFailures)
     const std::vector<std::tuple<std::string, Bytes, Alert>> cases = {
         { "not a message", { 0xFF }, Alert::badMessage },
         { "client-finish first", client.clientFinish(), Alert::badMessageType },
+        { "no type", ProtoWriter().bytes(2, client.clientInit()).data(), Alert::badMessageType },
+        { "no inner message field", ProtoWriter().number(1, 2).data(), Alert::badMessageData },
+        { "inner message a number", ProtoWriter().number(1, 2).number(2, 1).data(), Alert::badMessageData },
         { "no inner message", Ukey2::message(Bytes { 0x0B }, Ukey2::Kind::clientInit),
             Alert::badMessageData },
         { "version 2", client.clientInit({ .version = 2 }), Alert::badVersion },

@@ -255,27 +255,5 @@ TEST(EndpointInfo_Encode, CutsNamesOnCharacterBoundaries)
         << "the opaque bytes are fresh each time";
 }
 
-TEST(Ukey2_Open, EachFailureOwesItsAlert)
-{
-    using Alert = Ukey2::Alert;
-    const std::vector<std::pair<Bytes, Alert>> cases = {
-        { hex("FF FF FF"), Alert::badMessage }, { Ukey2::alert(Alert::badRandom), Alert::badMessageType },
-        { hex("12 00"), Alert::badMessageType }, // no type
-        { hex("08 02"), Alert::badMessageData }, // no inner message
-        { hex("08 02 12 01 08"), Alert::badMessageData }, // inner does not parse
-        { hex("08 02 10 01"), Alert::badMessageData }, // f2 is a varint
-    };
-    for (const auto& [bytes, alert] : cases) {
-        try {
-            Ukey2::open(bytes, Ukey2::Kind::clientInit);
-            ADD_FAILURE() << testing::PrintToString(bytes);
-        } catch (const Ukey2::Refused& refused) {
-            EXPECT_EQ(refused.alert, alert) << testing::PrintToString(bytes);
-        }
-    }
-    EXPECT_EQ(Ukey2::open(hex("08 02 12 02 08 07"), Ukey2::Kind::clientInit).number(1), 7u);
-    EXPECT_FALSE(Ukey2::alertFromRaw(3));
-}
-
 } // namespace
 } // namespace tessaly
