@@ -58,19 +58,13 @@ TEST(SecureChannel_Seal, LayoutFreshnessAndStrictSequence)
     EXPECT_EQ(ivs.size(), 4u) << "every message needs its own IV";
     EXPECT_EQ(sender.sent(), 4);
 
-    const ProtoMessage envelope(first);
-    const auto headerAndBody = envelope.message(1);
-    ASSERT_TRUE(headerAndBody);
-    EXPECT_EQ(envelope.bytes(2)->size(), 32u);
-    const auto header = headerAndBody->message(1);
+    // The header fields the phone checks; signature, IV and body are read in the transcript test.
+    const auto header = ProtoMessage(first).message(1)->message(1);
     EXPECT_EQ(header->number(1), 1u);
     EXPECT_EQ(header->number(2), 2u);
-    EXPECT_EQ(header->bytes(5)->size(), 16u);
     EXPECT_FALSE(header->has(3) || header->has(4));
     EXPECT_EQ(header->message(6)->number(1), 13u);
     EXPECT_EQ(header->message(6)->number(2), 1u);
-    const Bytes plain = crypto::aes256Cbc(false, Bytes(32, 1), *header->bytes(5), *headerAndBody->bytes(2));
-    EXPECT_EQ(plain, (Bytes { 0x0A, 0x00, 0x10, 0x01 }));
 
     EXPECT_THROW(receiver.open(second), SecureChannel::Failed) << "gap";
     EXPECT_EQ(receiver.open(first), Bytes {});
