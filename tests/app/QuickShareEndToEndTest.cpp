@@ -119,6 +119,10 @@ TEST(QuickShareEndToEnd, AcceptedFileArrivesInDownloads)
     Running r;
     ASSERT_TRUE(r.offer());
     ShareCardView* card = Running::shownCard();
+    // On top of other windows without taking the focus from what the user is typing in.
+    EXPECT_TRUE(card->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(card->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    const int askingHeight = card->height();
     EXPECT_EQ(Running::text(card, "title"), QStringLiteral("“Pixel 8” wants to send you a file"));
     EXPECT_EQ(Running::text(card, "detail"), QStringLiteral("photo.jpg · 300 kB"));
     EXPECT_EQ(Running::text(card, "code"),
@@ -134,6 +138,8 @@ TEST(QuickShareEndToEnd, AcceptedFileArrivesInDownloads)
         waitUntil([&] { return Running::text(card, "progressLine") == QStringLiteral("120 kB of 300 kB"); }));
     EXPECT_EQ(Running::text(card, "title"), QStringLiteral("Receiving a file from “Pixel 8”…"));
     EXPECT_NEAR(bar->value(), (bar->maximum() * 2) / 5, 1);
+    EXPECT_NE(card->height(), askingHeight); // fitted to the new content
+    EXPECT_FALSE(Running::click(card, QStringLiteral("Accept")));
     EXPECT_FALSE(saveScreenshot(card, QStringLiteral("quick-share-end-to-end-receiving")).isEmpty());
 
     r.send(120'000, 300'000, true);

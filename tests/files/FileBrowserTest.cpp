@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCoroTimer>
-
 #include "files/FileBrowser.h"
 #include "files/TransferRig.h"
 
@@ -11,44 +9,15 @@ using Found = FileBrowser::Found;
 
 namespace {
 
-const Device kUsbPhone { "R58M12ABCDE", "device", "SM_G991B", Device::Connection::usb };
 const Device kWifiPhone { "192.168.1.5:5555", "device", "Pixel_7", Device::Connection::wifi };
 
-struct BrowserRig : TransferRig {
-    std::optional<Found> found;
-    double findDelay = 0;
-    std::vector<std::vector<std::string>> revealed;
-    FileBrowser browser { [this]() -> QCoro::Task<Found> {
-        const Found answer = found.value_or(Found { tool, { kUsbPhone }, kUsbPhone });
-        if (findDelay > 0)
-            co_await QCoro::sleepFor(std::chrono::milliseconds(int(findDelay * 1000)));
-        co_return answer;
-    } };
-
-    BrowserRig()
-    {
-        browser.downloadsFolder = [this] { return std::optional(computer); };
-        browser.revealFiles = [this](const std::vector<std::string>& paths) { revealed.push_back(paths); };
-    }
-
-    bool reload()
-    {
-        int loads = 0;
-        const auto connection = QObject::connect(&browser, &FileBrowser::loaded, [&] { ++loads; });
-        browser.reload();
-        const bool done = QTest::qWaitFor([&] { return loads > 0; }, 10000);
-        QObject::disconnect(connection);
-        return done;
-    }
-
-    std::vector<std::string> shownNames() const
-    {
-        std::vector<std::string> names;
-        for (const PhoneFile& file : browser.files())
-            names.push_back(file.name);
-        return names;
-    }
-};
+std::vector<std::string> shownNames(const FileBrowser& browser)
+{
+    std::vector<std::string> names;
+    for (const PhoneFile& file : browser.files())
+        names.push_back(file.name);
+    return names;
+}
 
 } // namespace
 
@@ -94,7 +63,7 @@ TEST(FileBrowserTest, ReloadShowsTheFolderOrTheNoticeThatExplainsWhy)
         if (c.lsAnswer)
             rig.adb.on({ "-s", kUsbPhone.serial, "ls", "/sdcard/Download" }, *c.lsAnswer);
         ASSERT_TRUE(rig.reload());
-        auto names = rig.shownNames();
+        auto names = shownNames(rig.browser);
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, c.names) << c.notice;
         EXPECT_EQ(rig.browser.notice().value_or(""), c.notice);
@@ -124,7 +93,7 @@ TEST(FileBrowserTest, OnlyTheNewestReloadPublishesAndTheSelectionFollowsTheNames
     EXPECT_EQ(rig.browser.selectedNames(), (std::set<std::string> { "b" }));
     std::filesystem::remove(rig.phone + "/Download/d");
     QTest::qWait(600);
-    EXPECT_EQ(rig.shownNames().size(), 3u) << "the older, slower reload must not publish";
+    EXPECT_EQ(shownNames(rig.browser).size(), 3u) << "the older, slower reload must not publish";
 }
 
 TEST(FileBrowserTest, NavigationRefusesUnsafeFoldersAndClearsTheSelection)
@@ -148,17 +117,11 @@ TEST(FileBrowserTest, NavigationRefusesUnsafeFoldersAndClearsTheSelection)
 TEST(FileBrowserTest, DropsAndSavesCopyAndReportTheResult)
 {
     BrowserRig rig;
-    rig.found = Found { rig.tool, {}, std::nullopt };
     ASSERT_TRUE(rig.reload());
-    const QUrl dropped = rig.local("report.pdf", "pdf");
-    rig.browser.send({ dropped, QUrl(QStringLiteral("https://example.com/x.pdf")) });
-    EXPECT_EQ(rig.browser.resultLine().value_or(""), "Connect your phone first, then drop the files again.");
-    rig.found.reset();
-    ASSERT_TRUE(rig.reload());
-    rig.browser.send({ dropped, QUrl(QStringLiteral("https://example.com/x.pdf")) });
+    rig.browser.send({ rig.local("report.pdf", "pdf"), QUrl(QStringLiteral("https://example.com/x.pdf")) });
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.browser.resultLine() == "✓ Copied 1 item"; }));
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return rig.shownNames() == std::vector<std::string> { "report.pdf" }; }));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return shownNames(rig.browser) == std::vector<std::string> { "report.pdf" }; }));
     EXPECT_EQ(readFile(rig.phone + "/Download/report.pdf"), "pdf");
 
     rig.browser.setSelectedNames({ "report.pdf" });

@@ -19,22 +19,13 @@ using Kind = PhoneFile::Kind;
 
 namespace {
 
-const Device kPhone { "R58M12ABCDE", "device", "SM_G991B", Device::Connection::usb };
-
-struct WindowRig : TransferRig {
-    bool connected = true;
+struct WindowRig : BrowserRig {
     std::vector<std::string> details;
-    FileBrowser browser { [this]() -> QCoro::Task<FileBrowser::Found> {
-        co_return connected ? FileBrowser::Found { tool, { kPhone }, kPhone }
-                            : FileBrowser::Found { tool, {}, std::nullopt };
-    } };
     FilesWindow window { browser };
 
     WindowRig()
     {
         window.showDetails = [this](const std::string& text) { details.push_back(text); };
-        browser.downloadsFolder = [this] { return std::optional(computer); };
-        browser.revealFiles = [](const std::vector<std::string>&) {};
         window.show();
     }
     FileTableModel& model() { return window.table().tableModel(); }
@@ -44,15 +35,6 @@ struct WindowRig : TransferRig {
         for (int row = 0; row < model().rowCount(); ++row)
             names.push_back(model().file(row).name);
         return names;
-    }
-    bool reload()
-    {
-        int loads = 0;
-        const auto connection = QObject::connect(&browser, &FileBrowser::loaded, [&] { ++loads; });
-        browser.reload();
-        const bool done = QTest::qWaitFor([&] { return loads > 0; }, 10000);
-        QObject::disconnect(connection);
-        return done;
     }
     QPoint rowCenter(const std::string& name)
     {
@@ -153,7 +135,7 @@ TEST(FilesWindowTest, DropsGoIntoAFolderRowOrTheShownFolderAndDragsOutDeliverThe
     EXPECT_EQ(readFile(urls.front().toLocalFile().toStdString()), "phone notes");
     EXPECT_TRUE(urls.front().toLocalFile().endsWith(QStringLiteral("/notes.txt")));
 
-    rig.connected = false;
+    rig.unplug();
     ASSERT_TRUE(rig.reload());
     EXPECT_FALSE(rig.button(QStringLiteral("Send Files…"))->isEnabled());
     // The table refuses; the window takes the drop only to say what is missing.
@@ -177,7 +159,6 @@ TEST(FilesWindowTest, CtrlWClosesTheWindowButCtrlShiftWDoesNot)
 TEST(FilesWindowTest, Screenshots)
 {
     WindowRig rig;
-    const auto now = QDateTime::currentSecsSinceEpoch();
     for (const auto& [name, size, age] :
         std::vector<std::tuple<std::string, int, int>> { { "IMG_20240105_101500.jpg", 2400000, 3600 },
             { "Holiday video.mp4", 48000000, 90000 }, { "invoice-2024-03.pdf", 183000, 400000 },
@@ -189,7 +170,6 @@ TEST(FilesWindowTest, Screenshots)
     }
     for (const std::string folder : { "Receipts", "WhatsApp Images" })
         std::filesystem::create_directories(rig.phone + "/Download/" + folder);
-    (void)now;
     ASSERT_TRUE(rig.reload());
     EXPECT_FALSE(saveScreenshot(&rig.window, QStringLiteral("files-listing")).isEmpty());
 
@@ -229,7 +209,7 @@ TEST(FilesWindowTest, Screenshots)
         (std::vector<std::string> { "gone.txt: it can't be read on this computer\n"
                                     "bad\x01name.txt: its name has characters the phone can't use" }));
 
-    rig.connected = false;
+    rig.unplug();
     ASSERT_TRUE(rig.reload());
     EXPECT_FALSE(saveScreenshot(&rig.window, QStringLiteral("files-no-phone")).isEmpty());
 }

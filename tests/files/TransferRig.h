@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include <QCoroTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
+#include "files/FileBrowser.h"
 #include "files/FileTransfers.h"
 #include "support/StandInTool.h"
 
@@ -81,6 +83,39 @@ struct TransferRig {
     bool waitForSummaries(std::size_t count, int timeoutMs = 10000)
     {
         return QTest::qWaitFor([&] { return summaries.size() >= count; }, timeoutMs);
+    }
+};
+
+inline const Device kUsbPhone { "R58M12ABCDE", "device", "SM_G991B", Device::Connection::usb };
+
+// A browser over the stand-in phone on USB, or over what `found` says; the search for the phone
+// takes `findDelay` seconds.
+struct BrowserRig : TransferRig {
+    std::optional<FileBrowser::Found> found;
+    double findDelay = 0;
+    std::vector<std::vector<std::string>> revealed;
+    FileBrowser browser { [this]() -> QCoro::Task<FileBrowser::Found> {
+        const FileBrowser::Found answer
+            = found.value_or(FileBrowser::Found { tool, { kUsbPhone }, kUsbPhone });
+        if (findDelay > 0)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(int(findDelay * 1000)));
+        co_return answer;
+    } };
+
+    BrowserRig()
+    {
+        browser.downloadsFolder = [this] { return std::optional(computer); };
+        browser.revealFiles = [this](const std::vector<std::string>& paths) { revealed.push_back(paths); };
+    }
+    void unplug() { found = FileBrowser::Found { tool, {}, std::nullopt }; }
+    bool reload()
+    {
+        int loads = 0;
+        const auto connection = QObject::connect(&browser, &FileBrowser::loaded, [&] { ++loads; });
+        browser.reload();
+        const bool done = QTest::qWaitFor([&] { return loads > 0; }, 10000);
+        QObject::disconnect(connection);
+        return done;
     }
 };
 

@@ -40,23 +40,6 @@ TEST(QuickShareHandshake_Encodings, CoordinateFieldBytesAndCode)
     EXPECT_EQ(H::code(Bytes(32, 0xFF)), "6509");
 }
 
-TEST(CryptoPrimitives_KnownAnswers, HkdfAndHmac)
-{
-    // RFC 5869 test case 1 and RFC 4231 test case 2.
-    const Bytes ikm = Bytes(22, 0x0b);
-    const Bytes salt = { 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0a, 0x0b, 0x0c };
-    const Bytes info = { 0xf0, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9 };
-    const SecretBytes okm = crypto::hkdfSha256(ikm, salt, info, 42);
-    const Bytes expected = { 0x3c, 0xb2, 0x5f, 0x25, 0xfa, 0xac, 0xd5, 0x7a, 0x90, 0x43, 0x4f, 0x64, 0xd0,
-        0x36, 0x2f, 0x2a, 0x2d, 0x2d, 0x0a, 0x90, 0xcf, 0x1a, 0x5a, 0x4c, 0x5d, 0xb0, 0x2d, 0x56, 0xec, 0xc4,
-        0xc5, 0xbf, 0x34, 0x00, 0x72, 0x08, 0xd5, 0xb8, 0x87, 0x18, 0x58, 0x65 };
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), okm.data(), okm.data() + okm.size()));
-
-    const auto mac = crypto::hmacSha256(text("Jefe"), text("what do ya want for nothing?"));
-    EXPECT_EQ(mac[0], 0x5b);
-    EXPECT_EQ(mac[31], 0x43);
-}
-
 // A pair of channels with fixed keys, the second the mirror of the first.
 std::pair<SecureChannel, SecureChannel> channelPair()
 {
@@ -75,19 +58,13 @@ TEST(SecureChannel_Seal, LayoutFreshnessAndStrictSequence)
     EXPECT_EQ(ivs.size(), 4u) << "every message needs its own IV";
     EXPECT_EQ(sender.sent(), 4);
 
-    const ProtoMessage envelope(first);
-    const auto headerAndBody = envelope.message(1);
-    ASSERT_TRUE(headerAndBody);
-    EXPECT_EQ(envelope.bytes(2)->size(), 32u);
-    const auto header = headerAndBody->message(1);
+    // The header fields the phone checks; signature, IV and body are read in the transcript test.
+    const auto header = ProtoMessage(first).message(1)->message(1);
     EXPECT_EQ(header->number(1), 1u);
     EXPECT_EQ(header->number(2), 2u);
-    EXPECT_EQ(header->bytes(5)->size(), 16u);
     EXPECT_FALSE(header->has(3) || header->has(4));
     EXPECT_EQ(header->message(6)->number(1), 13u);
     EXPECT_EQ(header->message(6)->number(2), 1u);
-    const Bytes plain = crypto::aes256Cbc(false, Bytes(32, 1), *header->bytes(5), *headerAndBody->bytes(2));
-    EXPECT_EQ(plain, (Bytes { 0x0A, 0x00, 0x10, 0x01 }));
 
     EXPECT_THROW(receiver.open(second), SecureChannel::Failed) << "gap";
     EXPECT_EQ(receiver.open(first), Bytes {});
@@ -211,6 +188,9 @@ TEST(Ukey2_Handshake, ClientInitFailures)
     const std::vector<std::tuple<std::string, Bytes, Alert>> cases = {
         { "not a message", { 0xFF }, Alert::badMessage },
         { "client-finish first", client.clientFinish(), Alert::badMessageType },
+        { "no type", ProtoWriter().bytes(2, client.clientInit()).data(), Alert::badMessageType },
+        { "no inner message field", ProtoWriter().number(1, 2).data(), Alert::badMessageData },
+        { "inner message a number", ProtoWriter().number(1, 2).number(2, 1).data(), Alert::badMessageData },
         { "no inner message", Ukey2::message(Bytes { 0x0B }, Ukey2::Kind::clientInit),
             Alert::badMessageData },
         { "version 2", client.clientInit({ .version = 2 }), Alert::badVersion },

@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 
@@ -92,35 +91,6 @@ struct Prompts {
         QApplication::processEvents();
     }
 };
-
-TEST(QuickSharePromptsTest, AcceptedFilesFromQuestionToFolder)
-{
-    Prompts p;
-    const IncomingShare share = offer(IncomingShare::ContentKind::files);
-    const QUuid id = p.ask(share);
-    ShareCardView* panel = p.prompts.panel(id);
-    ASSERT_TRUE(panel && panel->isVisible());
-    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
-    const int askingHeight = panel->height();
-
-    ASSERT_TRUE(p.click(id, "accept"));
-    EXPECT_EQ(p.answers, (std::vector<std::pair<QUuid, bool>> { { id, true } }));
-    EXPECT_EQ(p.prompts.card(id)->phase(), ShareCard::Phase::receiving());
-    EXPECT_FALSE(p.button(id, "accept"));
-    p.prompts.progress(id, 1'290'600);
-    auto* bar = panel->findChild<QProgressBar*>(QStringLiteral("progress"));
-    EXPECT_NEAR(bar->value(), bar->maximum() / 2, 1);
-    EXPECT_NE(panel->height(), askingHeight); // fitted to the new content
-
-    const std::vector<std::string> saved { "/home/u/Downloads/IMG_20240611_093015.jpg",
-        "/home/u/Downloads/Boarding pass.pdf", "/home/u/Downloads/notes.txt" };
-    p.prompts.finished(id, ShareResult::saved(saved));
-    ASSERT_TRUE(p.click(id, "showInFolder"));
-    EXPECT_EQ(p.desktop.shown, std::vector<std::vector<std::string>> { saved });
-    EXPECT_FALSE(p.prompts.panel(id));
-    p.fireTimers(); // the delayed close finds nothing to close
-}
 
 TEST(QuickSharePromptsTest, EachAnswerAndStopReachesTheSenderOnce)
 {
