@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -86,19 +87,24 @@ TEST(AvahiAdvertiser_NoDaemon, SaysTheAvahiServiceIsNotRunning)
 // daemon of their own.
 const char* liveDaemon = getenv("TESSALY_AVAHI_DAEMON_PID");
 
-// Whether `avahi-browse -rtp` resolves the service; a resolved line looks like
+// What `avahi-browse -rtp` resolves with the TXT record, as "NAME PORT" once each (either end of
+// the veth pair may answer); a resolved line looks like
 // =;v0;IPv4;IzEyMzT8n14AAA;_FC9F5ED42C8A._tcp;local;box.local;192.0.2.1;4711;"n=EnRlc3QtbWFjaGluZQ"
-bool browsed(const std::string& name, const std::string& port)
+std::set<std::string> browsed()
 {
     const Environment environment { { "DBUS_SYSTEM_BUS_ADDRESS", getenv("DBUS_SYSTEM_BUS_ADDRESS") } };
     std::istringstream out(
         ProcessRunner::runBlocking("/usr/bin/avahi-browse", { "-rtp", type }, environment, 20).stdOut);
+    std::set<std::string> found;
     for (std::string line; std::getline(out, line);) {
-        if (line.starts_with("=;") && line.find(";IPv4;" + name + ";" + type + ";local;") != std::string::npos
-            && line.ends_with(";" + port + ";\"n=EnRlc3QtbWFjaGluZQ\""))
-            return true;
+        std::vector<std::string> fields;
+        for (std::size_t from = 0, to = 0; to != std::string::npos; from = to + 1)
+            fields.push_back(line.substr(from, (to = line.find(';', from)) - from));
+        if (fields.size() == 10 && fields[0] == "=" && fields[2] == "IPv4" && fields[4] == type
+            && fields[5] == "local" && fields[9] == "\"n=EnRlc3QtbWFjaGluZQ\"")
+            found.insert(fields[3] + " " + fields[8]);
     }
-    return false;
+    return found;
 }
 
 TEST(AvahiAdvertiser_Live, AnnouncesUntilWithdrawnAndRenamesOnCollision)
@@ -111,18 +117,17 @@ TEST(AvahiAdvertiser_Live, AnnouncesUntilWithdrawnAndRenamesOnCollision)
     ASSERT_EQ(first.first(1), Lines { "established: IzEyMzT8n14AAA" });
     publish(two, second, "IzEyMzT8n14AAA", 4712, "I2FiY2T8n14AAA");
     ASSERT_EQ(second.first(1), Lines { "established: I2FiY2T8n14AAA" });
-    EXPECT_TRUE(browsed("IzEyMzT8n14AAA", "4711"));
-    EXPECT_TRUE(browsed("I2FiY2T8n14AAA", "4712"));
+    EXPECT_EQ(browsed(), (std::set<std::string> { "I2FiY2T8n14AAA 4712", "IzEyMzT8n14AAA 4711" }));
 
     two.withdraw();
     // The other end of the veth pair keeps what it heard until the goodbye is processed.
-    bool gone = !browsed("I2FiY2T8n14AAA", "4712");
-    for (int tries = 0; tries < 10 && !gone; ++tries) {
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        gone = !browsed("I2FiY2T8n14AAA", "4712");
+    const std::set<std::string> left { "IzEyMzT8n14AAA 4711" };
+    std::set<std::string> now = browsed();
+    for (int tries = 0; tries < 50 && now != left; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        now = browsed();
     }
-    EXPECT_TRUE(gone);
-    EXPECT_TRUE(browsed("IzEyMzT8n14AAA", "4711"));
+    EXPECT_EQ(now, left);
     EXPECT_EQ(first.first(1).size() + second.first(1).size(), 2u) << "no failure after the announcements";
 }
 

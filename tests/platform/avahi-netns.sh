@@ -35,7 +35,10 @@ ip link set v1 up
 mkdir -p /run/avahi-daemon
 mount -t tmpfs tmpfs /run/avahi-daemon
 # A daemon started before the links are up joins none of them.
-sleep 2
+for _ in $(seq 100); do
+    [[ $(ip -o link show up | grep -c 'v[01]@.*LOWER_UP') == 2 ]] && break
+    sleep 0.05
+done
 
 cat >"$work/bus.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
