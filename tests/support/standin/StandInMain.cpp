@@ -114,7 +114,7 @@ int main(int argc, char** argv)
                            .value_or(std::vector<standin::Rule> {});
     if (const auto phone = standin::decode<standin::Phone>(standin::readFile(executable + ".phone"));
         phone && !findRule(rules, arguments, true)) {
-        standin::PhonePlayer player(executable, *phone, sleepFor);
+        standin::PhonePlayer player(executable, *phone);
         if (const int status = player.play(arguments); status >= 0)
             _exit(status);
     }

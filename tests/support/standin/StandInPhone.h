@@ -5,11 +5,13 @@
 
 #include "support/standin/StandInFormat.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -20,10 +22,9 @@ namespace tessaly::test::standin {
 
 class PhonePlayer {
 public:
-    PhonePlayer(std::string executable, Phone phone, void (*sleep)(double))
+    PhonePlayer(std::string executable, Phone phone)
         : m_gone(std::move(executable) + ".gone")
         , m_phone(std::move(phone))
-        , m_sleep(sleep)
     {
     }
 
@@ -150,7 +151,8 @@ private:
             } else {
                 m_written += count;
                 if (m_phone.bytesPerSecond > 0)
-                    m_sleep(static_cast<double>(count) / m_phone.bytesPerSecond);
+                    std::this_thread::sleep_for(
+                        std::chrono::duration<double>(static_cast<double>(count) / m_phone.bytesPerSecond));
             }
         }
         ::close(in);
@@ -171,7 +173,6 @@ private:
 
     std::string m_gone;
     Phone m_phone;
-    void (*m_sleep)(double);
     bool m_pushing = false;
     long long m_written = 0;
     int m_files = 0;
