@@ -135,7 +135,9 @@ int main(int argc, char** argv)
     for (const StandInTool::Chunk& chunk : chunks) {
         sleepFor(chunk.delayBefore);
         const int fd = chunk.toStderr ? STDERR_FILENO : STDOUT_FILENO;
-        for (std::size_t i = 0; i < chunk.repeat && writeAll(fd, chunk.text.data(), chunk.text.size()); ++i) {
+        for (std::size_t i = 0; i < chunk.repeat; ++i) {
+            if (!writeAll(fd, chunk.text.data(), chunk.text.size()))
+                break;
         }
     }
     if (answer.backgroundChildSeconds > 0 && ::fork() == 0) {
