@@ -1,13 +1,15 @@
 #include <gtest/gtest.h>
 
 #include "phone/ADB.h"
+#include "phone/ADBPairing.h"
+#include "phone/WiFiBand.h"
 
 using namespace tessaly;
 using Connection = Device::Connection;
 
 // `adb devices -l` as the tool prints it right after starting its server (older versions print
 // the notices on standard output), with Windows line ends and no final line feed.
-TEST(ADBParserTest, ParseDevices_RealOutputWithNoise)
+TEST(ADBParserTest, ParseDevices_RealOutputWithNoiseAndUnsafeSerials)
 {
     const std::string output
         = "* daemon not running; starting now at tcp:5037\r\n"
@@ -30,18 +32,15 @@ TEST(ADBParserTest, ParseDevices_RealOutputWithNoise)
     std::string unix = output + "\n\n";
     std::erase(unix, '\r');
     EXPECT_EQ(ADB::parseDevices(unix), expected);
-}
-
-TEST(ADBParserTest, ParseDevices_DropsUnsafeSerialsAndReadsNothingFromEmptyLists)
-{
+    // Unsafe serials are dropped, empty lists read as nothing.
     const std::string longest(128, 'A');
     const auto devices = ADB::parseDevices(std::string(129, 'A') + " device\n-s device\nab/cd device\n"
         + "caf\xC3\xA9 device\nlonely\n" + longest + " device\n");
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].serial, longest);
-    for (const std::string output :
+    for (const std::string empty :
         { "List of devices attached\n\n", "List of devices attached", "", "\n\r\n \t \n" })
-        EXPECT_TRUE(ADB::parseDevices(output).empty()) << output;
+        EXPECT_TRUE(ADB::parseDevices(empty).empty()) << empty;
 }
 
 TEST(ADBParserTest, ConnectionType)
@@ -96,4 +95,30 @@ TEST(ADBParserTest, ParseWifiFrequency)
     };
     for (const auto& [output, expected] : cases)
         EXPECT_EQ(ADB::parseWifiFrequency(output), expected) << output;
+}
+
+TEST(ADBParserTest, WifiBandFromFrequencyAtEveryBoundary)
+{
+    const std::vector<std::pair<std::int64_t, std::optional<WiFiBand>>> cases { { 2399, std::nullopt },
+        { 2400, WiFiBand::ghz2_4 }, { 2499, WiFiBand::ghz2_4 }, { 2500, std::nullopt },
+        { 4899, std::nullopt }, { 4900, WiFiBand::ghz5 }, { 5924, WiFiBand::ghz5 }, { 5925, WiFiBand::ghz6 },
+        { 7199, WiFiBand::ghz6 }, { 7200, std::nullopt }, { 0, std::nullopt }, { -5180, std::nullopt } };
+    for (const auto& [frequency, expected] : cases)
+        EXPECT_EQ(wifiBandFromFrequencyMHz(frequency), expected) << frequency;
+}
+
+TEST(ADBParserTest, PairingReadsTheVersionAndKeepsThePasswordOutOfOutput)
+{
+    const std::tuple<std::string, std::optional<std::string>, std::optional<bool>> cases[] = {
+        { "Android Debug Bridge version 1.0.41\r\nVersion 29.0.6-debian\r\n", "29.0.6-debian", false },
+        { "Version 30.0.0", "30.0.0", true },
+        { "Android Debug Bridge version 1.0.41\n", std::nullopt, std::nullopt },
+        { "Version 3O.0.1\n", "3O.0.1", std::nullopt },
+    };
+    for (const auto& [output, version, canPair] : cases) {
+        EXPECT_EQ(ADBPairing::parseVersion(output), version) << output;
+        EXPECT_EQ(ADBPairing::versionCanPair(version.value_or("")), canPair) << output;
+    }
+    EXPECT_EQ(ADBPairing::withoutSecret("pair 1.2.3.4:5 Pw9 said Pw9Pw9", "Pw9"),
+        "pair 1.2.3.4:5 •••••• said ••••••••••••");
 }

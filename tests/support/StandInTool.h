@@ -69,19 +69,21 @@ public:
     std::vector<std::vector<std::string>> calls() const;
     void clearCalls();
 
-private:
-    std::string m_name;
-    std::string m_folder;
-    void writeTable() const;
+    // A row of the table the stand-in reads: 'E'xact, 'P'refix or 'O'therwise. The id names the
+    // rule's sequence counter, so a replaced rule starts afresh.
     struct Rule {
-        enum class Kind { Exact, Prefix, Otherwise } kind;
-        std::uint64_t id; // names the rule's sequence counter; a replaced rule starts afresh
+        char kind = 'O';
+        std::uint64_t id = 0;
         std::vector<std::string> arguments;
         std::vector<Answer> answers;
     };
+
+private:
+    void addRule(Rule rule);
+    std::string m_name;
+    std::string m_folder;
     std::vector<Rule> m_rules;
     std::uint64_t m_nextId = 1;
-    void addRule(Rule rule);
 };
 
 } // namespace tessaly::test

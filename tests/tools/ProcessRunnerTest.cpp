@@ -1,4 +1,5 @@
 #include "tools/ProcessRunner.h"
+#include "tools/StoppableRun.h"
 
 #include "support/StandInTool.h"
 
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QCoroTask>
+#include <QCoroTimer>
 #include <QThread>
 
 #include <sys/stat.h>
@@ -27,6 +29,76 @@ using Clock = std::chrono::steady_clock;
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST(OutputBufferTest, KeepsTheMostRecentBytes)
+{
+    struct Case {
+        std::size_t limit;
+        std::vector<std::string> appends;
+        std::string kept;
+    };
+    const std::vector<Case> cases
+        = { { 5, {}, "" }, { 5, { "abc", "de" }, "abcde" }, { 5, { "abc", "def" }, "bcdef" },
+              { 5, { "abcdefgh" }, "defgh" }, { 5, { "ab", "cd", "ef", "gh", "ij", "k" }, "ghijk" },
+              { 5, { "abcd", "efghijklmnop", "q" }, "mnopq" }, { 0, { "abc" }, "" } };
+    for (const Case& c : cases) {
+        OutputBuffer buffer(c.limit);
+        for (const std::string& piece : c.appends)
+            buffer.append(piece);
+        EXPECT_EQ(buffer.text(), c.kept) << c.kept;
+        EXPECT_EQ(buffer.text(), c.kept) << "reading does not consume";
+    }
+}
+
+TEST(OutputBufferTest, ConcurrentAppendsKeepWholeRecentPieces)
+{
+    OutputBuffer buffer(4096);
+    std::vector<std::thread> writers;
+    for (char letter : std::string("abcd")) {
+        writers.emplace_back([&buffer, letter] {
+            for (int i = 0; i < 2000; ++i)
+                buffer.append(std::string(64, letter));
+        });
+    }
+    std::thread reader([&buffer] {
+        for (int i = 0; i < 200; ++i)
+            EXPECT_LE(buffer.text().size(), 4096u);
+    });
+    for (std::thread& writer : writers)
+        writer.join();
+    reader.join();
+    const std::string kept = buffer.text();
+    ASSERT_EQ(kept.size(), 4096u);
+    // Appends never interleave inside one another: the tail is made of whole 64-byte runs.
+    for (std::size_t run = 0; run < kept.size(); run += 64)
+        EXPECT_EQ(kept.substr(run, 64), std::string(64, kept[run])) << run;
+}
+
+TEST(OutputBufferTest, DecodingReplacesEachInvalidSequence)
+{
+    const std::string r = "\xEF\xBF\xBD";
+    // A cut in front of a character, one cut off at the end, an overlong encoding, a surrogate,
+    // beyond U+10FFFF, bytes that never begin a character.
+    const std::vector<std::pair<std::string, std::string>> cases
+        = { { "é ✓ 😀", "é ✓ 😀" }, { "\xA9zz", r + "zz" }, { "ab\xE2\x9C", "ab" + r }, { "\xC0\x80", r + r },
+              { "\xED\xA0\x80", r + r + r }, { "\xF4\x90\x80\x80", r + r + r + r },
+              { "\xF5x\xFF", r + "x" + r }, { std::string("a\0b", 3), std::string("a\0b", 3) } };
+    for (const auto& [bytes, text] : cases) {
+        OutputBuffer buffer(64);
+        buffer.append(bytes);
+        EXPECT_EQ(buffer.text(), text);
+    }
+}
+
+TEST(OutputBufferTest, TrimmingRemovesWhitespaceAndLineBreaksAtBothEnds)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = { { " \t\r\n ", "" },
+        { "\r\nList of devices attached\nR58M\tdevice\r\n\n", "List of devices attached\nR58M\tdevice" },
+        { "  inner  space  ", "inner  space" }, { "\xC2\xA0nbsp\xE2\x80\xA8", "nbsp" }, // U+00A0 and U+2028
+        { "x\xE2\x9C", "x\xE2\x9C" }, { "\xA0x", "\xA0x" } }; // invalid bytes are not white space
+    for (const auto& [text, trimmed] : cases)
+        EXPECT_EQ(ProcessRunner::trimWhitespace(text), trimmed) << text;
 }
 
 ProcessResult runTool(const StandInTool& tool, const std::vector<std::string>& arguments, double timeout = 5,
@@ -174,7 +246,7 @@ TEST(ProcessRunnerTest, ConcurrentRunsEndWithTheToolAndLeaveNoDescriptorAndNoZom
     EXPECT_FALSE(::waitid(P_ALL, 0, &zombie, WEXITED | WNOHANG | WNOWAIT) == 0 && zombie.si_pid != 0);
 }
 
-TEST(ProcessRunnerTest, ToolSeesOnlyTheAllowedVariables)
+TEST(ProcessRunnerTest, SafeEnvironmentKeepsOnlyTheAllowedVariables)
 {
     const Environment own = { { "HOME", "/home/ana" }, { "USER", "ana" }, { "LOGNAME", "ana" },
         { "TMPDIR", "/tmp/ana" }, { "LANG", "pt_PT.UTF-8" }, { "DISPLAY", ":0" },
@@ -186,15 +258,8 @@ TEST(ProcessRunnerTest, ToolSeesOnlyTheAllowedVariables)
         expected.erase(name);
     expected["PATH"] = "/usr/local/bin:/usr/bin:/bin";
     expected["ADB"] = "/usr/bin/adb";
-    const Environment environment = ProcessRunner::safeEnvironment("/usr/bin/adb", own);
-    EXPECT_EQ(environment, expected);
-    // The tool gets exactly these, nothing of the test's own environment.
-    StandInTool adb("adb");
-    adb.otherwise({ .printEnvironment = true });
-    std::string printed;
-    for (const auto& [name, value] : expected)
-        printed += name + "=" + value + "\n";
-    EXPECT_EQ(ProcessRunner::runBlocking(adb.path(), {}, environment, 5).stdOut + "\n", printed);
+    // That the tool gets exactly these, nothing of the test's own environment, ADBTest checks.
+    EXPECT_EQ(ProcessRunner::safeEnvironment("/usr/bin/adb", own), expected);
 }
 
 QCoro::Task<std::pair<ProcessResult, QThread*>> runAndNoteThread(std::string executable)
@@ -219,6 +284,21 @@ TEST(ProcessRunnerTest, RunResumesOnTheCallersThreadAndRunsInParallel)
         EXPECT_EQ(thread, QCoreApplication::instance()->thread());
     }
     EXPECT_LT(secondsSince(start), 1.9);
+}
+
+TEST(ProcessRunnerTest, StoppableRunStopEndsTheRunUnderWay)
+{
+    StandInTool adb("adb");
+    adb.otherwise({ .out = "late", .delay = 20 });
+    StoppableRun runs;
+    QCoro::Task<ProcessResult> running = runs.run(adb.path(), { "pair" }, {}, 30);
+    // Stopped once the tool runs: the signal must reach the process, not only a flag.
+    while (adb.calls().empty())
+        QCoro::waitFor(QCoro::sleepFor(std::chrono::milliseconds(10)));
+    const auto stoppedAt = Clock::now();
+    runs.stop();
+    EXPECT_EQ(QCoro::waitFor(std::move(running)).stdErr, "Stopped.");
+    EXPECT_LT(secondsSince(stoppedAt), 5);
 }
 
 } // namespace

@@ -1,37 +1,25 @@
 #pragma once
 
-// The files a stand-in tool shares with the test that scripts it. Every value is a token
+// The files a stand-in tool <folder>/<name> shares with the test that scripts it, named
+// <name>.answers, .calls, .phone, .gone and .sequence-<rule>. Every value is a token
 // "<length>:<bytes>", so arguments and answers may hold any byte, line breaks and NULs included.
 
 #include "support/StandInTool.h"
 
 #include <cerrno>
 #include <charconv>
-#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace tessaly::test::standin {
-
-// Files beside the executable <folder>/<name>.
-inline std::string tablePath(const std::string& executable)
-{
-    return executable + ".answers";
-}
-inline std::string callsPath(const std::string& executable)
-{
-    return executable + ".calls";
-}
-inline std::string counterPath(const std::string& executable, std::uint64_t ruleId)
-{
-    return executable + ".sequence-" + std::to_string(ruleId);
-}
 
 inline std::string readAll(int fd)
 {
@@ -56,30 +44,78 @@ inline std::string readFile(const std::string& path)
     return data;
 }
 
-inline void putToken(std::string& out, std::string_view token)
+using Rule = StandInTool::Rule;
+
+struct Phone {
+    std::string root;
+    double bytesPerSecond = 0;
+    long long vanishAfterBytes = -1; // per copy
+};
+
+// Every field of the shared records, listed once for writing and reading alike.
+template <typename F> void fields(F& f, StandInTool::Chunk& c)
 {
-    out += std::to_string(token.size());
-    out += ':';
-    out += token;
+    f(c.text, c.toStderr, c.delayBefore, c.repeat);
+}
+template <typename F> void fields(F& f, StandInTool::Answer& a)
+{
+    f(a.out, a.err, a.exitCode, a.delay, a.chunks, a.ignoreSigterm, a.ignoreSigint, a.backgroundChildSeconds,
+        a.printEnvironment, a.raiseSignal);
+}
+template <typename F> void fields(F& f, Rule& r)
+{
+    f(r.kind, r.id, r.arguments, r.answers);
+}
+template <typename F> void fields(F& f, Phone& p)
+{
+    f(p.root, p.bytesPerSecond, p.vanishAfterBytes);
 }
 
-inline void putNumber(std::string& out, double value)
-{
-    char text[64];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    putToken(out, std::string_view(text, static_cast<std::size_t>(written.ptr - text)));
-}
-
-class TokenReader {
+class Writer {
 public:
-    explicit TokenReader(std::string_view data)
+    std::string out;
+    template <typename... T> void operator()(T&... values) { (put(values), ...); }
+
+private:
+    void put(std::string& token) { put(std::as_const(token)); }
+    void put(const std::string& token) { out += std::to_string(token.size()) + ':' + token; }
+    template <typename T>
+    requires std::is_arithmetic_v<T>
+    void put(T& value)
+    {
+        char text[64];
+        const auto written = std::to_chars(text, text + sizeof text, static_cast<double>(value));
+        put(std::string(text, written.ptr));
+    }
+    template <typename T> void put(std::vector<T>& items)
+    {
+        std::size_t count = items.size();
+        put(count);
+        for (T& item : items)
+            put(item);
+    }
+    template <typename T> void put(T& record) { fields(*this, record); }
+};
+
+template <typename T> std::string encode(T value)
+{
+    Writer writer;
+    writer(value);
+    return writer.out;
+}
+
+// Reads what Writer wrote; a damaged file reads as not ok, and cannot ask for much memory.
+class Reader {
+public:
+    explicit Reader(std::string_view data)
         : m_data(data)
     {
     }
-
     bool ok() const { return m_ok; }
     bool atEnd() const { return m_pos >= m_data.size(); }
+    template <typename... T> void operator()(T&... values) { (get(values), ...); }
 
+private:
     std::string_view token()
     {
         const auto colon = m_data.find(':', m_pos);
@@ -95,125 +131,47 @@ public:
         m_pos = colon + 1 + length;
         return m_data.substr(colon + 1, length);
     }
-
-    double number()
+    void get(std::string& value) { value = token(); }
+    template <typename T>
+    requires std::is_arithmetic_v<T>
+    void get(T& value)
     {
         const std::string text(token());
-        return m_ok ? std::strtod(text.c_str(), nullptr) : 0;
+        value = static_cast<T>(m_ok ? std::strtod(text.c_str(), nullptr) : 0);
     }
-
-    // A count of following items, bounded by what is left so a damaged file cannot ask for much.
-    std::size_t count()
+    template <typename T> void get(std::vector<T>& items)
     {
-        const double value = number();
-        if (!(value >= 0) || value > static_cast<double>(m_data.size() - m_pos)) {
-            m_ok = false;
-            return 0;
-        }
-        return static_cast<std::size_t>(value);
+        double count = 0;
+        get(count);
+        m_ok = m_ok && count >= 0 && count <= static_cast<double>(m_data.size() - m_pos);
+        for (std::size_t i = 0; m_ok && i < static_cast<std::size_t>(count); ++i)
+            get(items.emplace_back());
     }
+    template <typename T> void get(T& record) { fields(*this, record); }
 
-private:
     std::string_view m_data;
     std::size_t m_pos = 0;
     bool m_ok = true;
 };
 
-inline void putAnswer(std::string& out, const StandInTool::Answer& answer)
+// The value in `data`, or none when it is damaged or missing.
+template <typename T> std::optional<T> decode(std::string_view data)
 {
-    putToken(out, answer.out);
-    putToken(out, answer.err);
-    putNumber(out, answer.exitCode);
-    putNumber(out, answer.delay);
-    putNumber(out, static_cast<double>(answer.chunks.size()));
-    for (const StandInTool::Chunk& chunk : answer.chunks) {
-        putToken(out, chunk.text);
-        putNumber(out, chunk.toStderr ? 1 : 0);
-        putNumber(out, chunk.delayBefore);
-        putNumber(out, static_cast<double>(chunk.repeat));
-    }
-    putNumber(out, answer.ignoreSigterm ? 1 : 0);
-    putNumber(out, answer.ignoreSigint ? 1 : 0);
-    putNumber(out, answer.backgroundChildSeconds);
-    putNumber(out, answer.printEnvironment ? 1 : 0);
-    putNumber(out, answer.raiseSignal);
+    Reader reader(data);
+    T value {};
+    reader(value);
+    return reader.ok() ? std::optional(std::move(value)) : std::nullopt;
 }
 
-inline StandInTool::Answer readAnswer(TokenReader& in)
-{
-    StandInTool::Answer answer;
-    answer.out = in.token();
-    answer.err = in.token();
-    answer.exitCode = static_cast<int>(in.number());
-    answer.delay = in.number();
-    const std::size_t chunks = in.count();
-    for (std::size_t i = 0; i < chunks && in.ok(); ++i) {
-        StandInTool::Chunk chunk;
-        chunk.text = in.token();
-        chunk.toStderr = in.number() != 0;
-        chunk.delayBefore = in.number();
-        chunk.repeat = static_cast<std::size_t>(in.number());
-        answer.chunks.push_back(std::move(chunk));
-    }
-    answer.ignoreSigterm = in.number() != 0;
-    answer.ignoreSigint = in.number() != 0;
-    answer.backgroundChildSeconds = in.number();
-    answer.printEnvironment = in.number() != 0;
-    answer.raiseSignal = static_cast<int>(in.number());
-    return answer;
-}
-
-// The table: a rule count, then per rule its kind ('E'xact, 'P'refix, 'O'therwise), id,
-// arguments and answers.
-struct Rule {
-    char kind = 'O';
-    std::uint64_t id = 0;
-    std::vector<std::string> arguments;
-    std::vector<StandInTool::Answer> answers;
-};
-
-inline std::vector<Rule> readTable(std::string_view data)
-{
-    TokenReader in(data);
-    std::vector<Rule> rules;
-    const std::size_t count = in.count();
-    for (std::size_t i = 0; i < count && in.ok(); ++i) {
-        Rule rule;
-        const std::string_view kind = in.token();
-        rule.kind = kind.empty() ? 'O' : kind.front();
-        rule.id = static_cast<std::uint64_t>(in.number());
-        const std::size_t arguments = in.count();
-        for (std::size_t a = 0; a < arguments && in.ok(); ++a)
-            rule.arguments.emplace_back(in.token());
-        const std::size_t answers = in.count();
-        for (std::size_t a = 0; a < answers && in.ok(); ++a)
-            rule.answers.push_back(readAnswer(in));
-        if (in.ok() && !rule.answers.empty())
-            rules.push_back(std::move(rule));
-    }
-    return rules;
-}
-
-// One record per call: the argument count, then the arguments.
-inline std::string callRecord(const std::vector<std::string>& arguments)
-{
-    std::string record;
-    putNumber(record, static_cast<double>(arguments.size()));
-    for (const std::string& argument : arguments)
-        putToken(record, argument);
-    return record;
-}
-
+// The calls file holds one argument list after another.
 inline std::vector<std::vector<std::string>> readCalls(std::string_view data)
 {
-    TokenReader in(data);
+    Reader reader(data);
     std::vector<std::vector<std::string>> calls;
-    while (!in.atEnd()) {
-        const std::size_t count = in.count();
+    while (!reader.atEnd()) {
         std::vector<std::string> arguments;
-        for (std::size_t i = 0; i < count && in.ok(); ++i)
-            arguments.emplace_back(in.token());
-        if (!in.ok())
+        reader(arguments);
+        if (!reader.ok())
             break;
         calls.push_back(std::move(arguments));
     }

@@ -7,9 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
-#include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -54,28 +55,21 @@ bool writeAll(int fd, const char* data, std::size_t size)
 
 void sleepFor(double seconds)
 {
-    if (!(seconds > 0))
-        return;
-    timespec until {};
-    ::clock_gettime(CLOCK_MONOTONIC, &until);
-    const auto whole = static_cast<time_t>(seconds);
-    until.tv_sec += whole;
-    until.tv_nsec += static_cast<long>((seconds - static_cast<double>(whole)) * 1e9);
-    if (until.tv_nsec >= 1'000'000'000) {
-        until.tv_sec += 1;
-        until.tv_nsec -= 1'000'000'000;
-    }
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) { }
+    if (seconds > 0) // sleep_for resumes after a signal
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-void recordCall(const std::string& executable, const std::vector<std::string>& arguments)
+// The file beside this executable with that ending, opened for appending or counting.
+int openBeside(const std::string& executable, const std::string& ending)
 {
-    const int fd
-        = ::open(standin::callsPath(executable).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return;
+    return ::open((executable + ending).c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+}
+
+void recordCall(const std::string& executable, std::vector<std::string> arguments)
+{
+    const int fd = openBeside(executable, ".calls");
     ::flock(fd, LOCK_EX);
-    const std::string record = standin::callRecord(arguments);
+    const std::string record = standin::encode(std::move(arguments));
     writeAll(fd, record.data(), record.size());
     ::close(fd);
 }
@@ -83,54 +77,30 @@ void recordCall(const std::string& executable, const std::vector<std::string>& a
 // The how-many-th call of a sequence rule this is, counted across concurrent calls.
 std::size_t nextInSequence(const std::string& executable, std::uint64_t ruleId)
 {
-    const int fd
-        = ::open(standin::counterPath(executable, ruleId).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return 0;
+    const int fd = openBeside(executable, ".sequence-" + std::to_string(ruleId));
     ::flock(fd, LOCK_EX);
-    char text[32] = {};
-    const ssize_t length = ::pread(fd, text, sizeof text - 1, 0);
-    const std::size_t seen = length > 0 ? std::strtoull(text, nullptr, 10) : 0;
-    const std::string next = std::to_string(seen + 1);
-    ::pwrite(fd, next.data(), next.size(), 0);
+    const std::size_t seen = standin::readAll(fd).size();
+    writeAll(fd, "+", 1);
     ::close(fd);
     return seen;
 }
 
-// The rule that answers, or none; `scriptedOnly` leaves out the catch-all.
+// The exact rule for these arguments, else the first prefix rule, else (unless `scriptedOnly`)
+// the catch-all.
 const standin::Rule* findRule(
     const std::vector<standin::Rule>& rules, const std::vector<std::string>& arguments, bool scriptedOnly)
 {
-    const standin::Rule* chosen = nullptr;
-    for (const standin::Rule& rule : rules) {
-        if (rule.kind == 'E' && rule.arguments == arguments) {
-            chosen = &rule;
-            break;
-        }
-    }
-    for (const standin::Rule& rule : rules) {
-        if (chosen == nullptr && rule.kind == 'P' && rule.arguments.size() <= arguments.size()
-            && std::equal(rule.arguments.begin(), rule.arguments.end(), arguments.begin()))
-            chosen = &rule;
-    }
-    for (const standin::Rule& rule : rules) {
-        if (chosen == nullptr && !scriptedOnly && rule.kind == 'O')
-            chosen = &rule;
-    }
-    return chosen;
-}
-
-StandInTool::Answer pick(const std::string& executable, const std::vector<std::string>& arguments)
-{
-    const std::vector<standin::Rule> rules
-        = standin::readTable(standin::readFile(standin::tablePath(executable)));
-    const standin::Rule* chosen = findRule(rules, arguments, false);
-    if (chosen == nullptr)
-        return {};
-    if (chosen->answers.size() == 1)
-        return chosen->answers.front();
-    const std::size_t index = nextInSequence(executable, chosen->id);
-    return chosen->answers[std::min(index, chosen->answers.size() - 1)];
+    const auto find = [&](auto matches) {
+        const auto rule = std::find_if(rules.begin(), rules.end(), matches);
+        return rule == rules.end() ? nullptr : &*rule;
+    };
+    const standin::Rule* chosen
+        = find([&](const standin::Rule& rule) { return rule.kind == 'E' && rule.arguments == arguments; });
+    chosen = chosen ? chosen : find([&](const standin::Rule& rule) {
+        return rule.kind == 'P' && rule.arguments.size() <= arguments.size()
+            && std::equal(rule.arguments.begin(), rule.arguments.end(), arguments.begin());
+    });
+    return chosen || scriptedOnly ? chosen : find([](const standin::Rule& rule) { return rule.kind == 'O'; });
 }
 
 } // namespace
@@ -140,30 +110,29 @@ int main(int argc, char** argv)
     const std::string executable = ownPath();
     const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
     recordCall(executable, arguments);
-    if (const auto phone = standin::readPhone(executable)) {
-        const std::vector<standin::Rule> rules
-            = standin::readTable(standin::readFile(standin::tablePath(executable)));
-        if (findRule(rules, arguments, true) == nullptr) {
-            standin::PhonePlayer player(executable, *phone, sleepFor);
-            if (const int status = player.play(arguments); status >= 0)
-                _exit(status);
-        }
+    const auto rules = standin::decode<std::vector<standin::Rule>>(standin::readFile(executable + ".answers"))
+                           .value_or(std::vector<standin::Rule> {});
+    if (const auto phone = standin::decode<standin::Phone>(standin::readFile(executable + ".phone"));
+        phone && !findRule(rules, arguments, true)) {
+        standin::PhonePlayer player(executable, *phone);
+        if (const int status = player.play(arguments); status >= 0)
+            _exit(status);
     }
-    const StandInTool::Answer answer = pick(executable, arguments);
+    StandInTool::Answer answer;
+    if (const standin::Rule* chosen = findRule(rules, arguments, false); chosen && !chosen->answers.empty()) {
+        const std::size_t last = chosen->answers.size() - 1;
+        answer = chosen->answers[last == 0 ? 0 : std::min(nextInSequence(executable, chosen->id), last)];
+    }
 
     std::signal(SIGTERM, answer.ignoreSigterm ? SIG_IGN : SIG_DFL);
     std::signal(SIGINT, answer.ignoreSigint ? SIG_IGN : SIG_DFL);
     std::signal(SIGPIPE, SIG_DFL);
 
-    writeAll(STDOUT_FILENO, answer.out.data(), answer.out.size());
-    writeAll(STDERR_FILENO, answer.err.data(), answer.err.size());
-    if (answer.printEnvironment) {
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string line = std::string(*entry) + "\n";
-            writeAll(STDOUT_FILENO, line.data(), line.size());
-        }
-    }
-    for (const StandInTool::Chunk& chunk : answer.chunks) {
+    std::vector<StandInTool::Chunk> chunks { { answer.out }, { answer.err, true } };
+    for (char** entry = environ; answer.printEnvironment && *entry != nullptr; ++entry)
+        chunks.push_back({ std::string(*entry) + "\n" });
+    chunks.insert(chunks.end(), answer.chunks.begin(), answer.chunks.end());
+    for (const StandInTool::Chunk& chunk : chunks) {
         sleepFor(chunk.delayBefore);
         const int fd = chunk.toStderr ? STDERR_FILENO : STDOUT_FILENO;
         for (std::size_t i = 0; i < chunk.repeat; ++i) {
