@@ -4,6 +4,7 @@
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include "files/FileBrowser.h"
@@ -190,6 +191,8 @@ TEST(FilesWindowTest, Screenshots)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return rig.browser.activity() && rig.browser.activity()->starts_with("Copying"); }));
     EXPECT_TRUE(rig.button(QStringLiteral("Stop"))->isVisible());
+    for (const QProgressBar* bar : rig.window.findChildren<QProgressBar*>())
+        EXPECT_TRUE(bar->isHidden() || bar->maximum() == 0) << "a copy's bar only shows that it runs";
     EXPECT_FALSE(saveScreenshot(&rig.window, QStringLiteral("files-copying")).isEmpty());
     rig.button(QStringLiteral("Stop"))->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.browser.resultLine() == "Stopped. Nothing was copied."; }));

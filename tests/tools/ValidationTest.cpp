@@ -43,11 +43,12 @@ TEST(ValidationTest, SafeFileNamesAndPhonePaths)
     // 127 two-byte letters and one ASCII letter make 255 bytes.
     expectSplit(Validation::isSafeFileName,
         { "...", ".hidden", "Photo 1.jpg", "R\xC3\xA9sum\xC3\xA9 \xE2\x9C\x93.pdf", repeated("x", 255),
-            repeated("\xC3\xA9", 127) + "x" },
+            repeated("\xC3\xA9", 127) + "x", "\xF4\x8F\xBF\xBF" },
         { ".", "..", "", "a/b", "a\tb", "a\nb", "a\x7Fz", std::string("a\0b", 3), repeated("x", 256),
             repeated("\xC3\xA9", 128),
-            // Not text: a stray continuation byte, a truncated sequence, an overlong "/", a surrogate.
-            "a\x80z", "abc\xC3", "a\xC0\xAFz", "\xED\xA0\x80" });
+            // Not text: a stray continuation byte, a truncated sequence, an overlong "/", a surrogate,
+            // past U+10FFFF.
+            "a\x80z", "abc\xC3", "a\xC0\xAFz", "\xED\xA0\x80", "\xF4\x90\x80\x80" });
     const std::string longest = "/sdcard/" + repeated("x", 255) + "/" + repeated("y", 255) + "/"
         + repeated("z", 255) + "/" + repeated("w", 248); // 1,024 bytes
     expectSplit(Validation::isSafePhonePath,
