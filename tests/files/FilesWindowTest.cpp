@@ -49,6 +49,8 @@ struct WindowRig : BrowserRig {
         QWidget* target = window.table().viewport();
         QDragEnterEvent enter(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &enter);
+        QDragMoveEvent move(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
         QDropEvent dropped(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &dropped);
         return dropped.isAccepted();
@@ -94,6 +96,10 @@ TEST(FilesWindowTest, SelectionFollowsNamesAcrossReloadsAndSortsAndIsClearedByAF
         std::filesystem::file_time_type::clock::now() + std::chrono::seconds(10));
     ASSERT_TRUE(rig.reload());
     ASSERT_EQ(rig.rows(), (std::vector<std::string> { "Album", "c.txt", "b.txt" }));
+    for (const auto& [column, title] : { std::pair { 0, "Name" }, { 1, "Size" }, { 2, "Date Modified" } }) {
+        EXPECT_EQ(rig.model().headerData(column, Qt::Horizontal, Qt::DisplayRole).toString(), title);
+        EXPECT_FALSE(rig.model().headerData(column, Qt::Horizontal, Qt::DecorationRole).isValid());
+    }
     FileTable& table = rig.window.table();
     table.selectRow(rig.model().rowOf("b.txt"));
     ASSERT_TRUE(
@@ -121,9 +127,11 @@ TEST(FilesWindowTest, DropsGoIntoAFolderRowOrTheShownFolderAndDragsOutDeliverThe
     ASSERT_TRUE(rig.reload());
     EXPECT_TRUE(rig.drop({ rig.local("one.jpg", "1") }, rig.rowCenter("Album")));
     EXPECT_TRUE(rig.drop({ rig.local("two.jpg", "2") }, rig.rowCenter("notes.txt")));
-    ASSERT_TRUE(rig.waitForSummaries(0) && QTest::qWaitFor([&] { return rig.rows().size() == 3; }));
+    EXPECT_TRUE(rig.drop({ rig.local("four.jpg", "4") }, rig.rowCenter("notes.txt") + QPoint(0, 200)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.rows().size() == 4; }));
     EXPECT_EQ(readFile(rig.phone + "/Download/Album/one.jpg"), "1");
     EXPECT_EQ(readFile(rig.phone + "/Download/two.jpg"), "2");
+    EXPECT_EQ(readFile(rig.phone + "/Download/four.jpg"), "4");
 
     // A drag out pulls the file only when the drop target asks for it.
     const int row = rig.model().rowOf("notes.txt");
