@@ -32,7 +32,6 @@ namespace tessaly::ProcessRunner {
 namespace {
 
 constexpr std::size_t kStderrLimit = 65536;
-constexpr double kGraceSeconds = 2.0;
 constexpr double kLongestTimeout = 1e7;
 constexpr std::size_t kReadChunk = 65536;
 constexpr std::size_t kDrainChunk = 4096;
@@ -322,7 +321,7 @@ QThreadPool& toolPool()
 
 ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
     const Environment& environment, double timeoutSeconds, std::size_t outputLimit,
-    const std::function<void(const RunHandle&)>& onStart)
+    const std::function<void(const RunHandle&)>& onStart, double graceSeconds)
 {
     if (!acceptable(executable, arguments, environment))
         return startFailure(executable, EINVAL);
@@ -418,7 +417,7 @@ ProcessResult runBlocking(const std::string& executable, const std::vector<std::
             ::kill(pid, SIGTERM);
             stage = Stage::Terminated;
             deadline = Clock::now()
-                + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kGraceSeconds));
+                + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(graceSeconds));
         } else {
             ::kill(pid, SIGKILL);
             stage = Stage::Killed;

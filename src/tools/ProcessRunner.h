@@ -55,6 +55,8 @@ namespace ProcessRunner {
 
 inline constexpr std::size_t kDefaultOutputLimit = 65536;
 inline constexpr std::size_t kListingOutputLimit = 8 * 1024 * 1024;
+// How long a tool past its time limit has after SIGTERM before SIGKILL.
+inline constexpr double kGraceSeconds = 2.0;
 
 // Runs `executable` with `arguments` (never through a shell) and exactly `environment`,
 // blocking the calling thread. `onStart` gets the child's stop handle right after a
@@ -62,7 +64,7 @@ inline constexpr std::size_t kListingOutputLimit = 8 * 1024 * 1024;
 // after the run has ended.
 ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
     const Environment& environment, double timeoutSeconds, std::size_t outputLimit = kDefaultOutputLimit,
-    const std::function<void(const RunHandle&)>& onStart = {});
+    const std::function<void(const RunHandle&)>& onStart = {}, double graceSeconds = kGraceSeconds);
 
 // The same on a thread pool kept for tool runs; the awaiting coroutine resumes on its own thread.
 QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,

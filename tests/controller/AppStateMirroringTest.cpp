@@ -145,7 +145,7 @@ TEST(AppStateMirroringTest, SessionPublishesFrameRateAndPocketModeAndEndsWithARe
 {
     MirrorRig rig;
     rig.scrcpy.onPrefix(kSessionOfR58N,
-        { .delay = 1.5,
+        { .delay = 0.8,
             .chunks = { { .text = "INFO: Renderer: opengl\r\n" },
                 { .text = "INFO: 58 fps (+3 frames skipped)\r\n" } } });
     AppState& state = rig.make();

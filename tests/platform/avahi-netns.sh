@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the live advertiser tests against a private avahi-daemon: a network namespace of its own
-# (two veth ends with 192.0.2.x documentation addresses, nothing reaches a real network), its own
-# system bus and its own /run/avahi-daemon. Needs root; exits 77 (skipped) where unshare is refused.
+# Runs the live browser and advertiser tests against a private avahi-daemon: a network namespace of
+# its own (two veth ends with 192.0.2.x documentation addresses, nothing reaches a real network),
+# its own system bus and its own /run/avahi-daemon. Needs root; exits 77 (skipped) where unshare is refused.
 #
 #   avahi-netns.sh TEST_BINARY
 set -euo pipefail
@@ -66,6 +66,6 @@ for _ in $(seq 100); do grep -qs "Server startup complete" "$work/avahi.log" && 
 grep -q "Server startup complete" "$work/avahi.log" || { cat "$work/avahi.log"; echo "FAIL: avahi-daemon did not start"; exit 1; }
 
 status=0
-"$binary" --gtest_filter="${TESSALY_LIVE_FILTER:-AvahiAdvertiser_Live.*}" </dev/null || status=$?
+"$binary" --gtest_filter="AvahiBrowser_Live.*:AvahiAdvertiser_Live.*" </dev/null || status=$?
 if [[ $status -eq 0 ]]; then echo "avahi netns test: PASS"; else echo "avahi netns test: FAIL ($status)"; fi
 exit $status

@@ -103,10 +103,10 @@ TEST(OutputBufferTest, TrimmingRemovesWhitespaceAndLineBreaksAtBothEnds)
 
 ProcessResult runTool(const StandInTool& tool, const std::vector<std::string>& arguments, double timeout = 5,
     std::size_t limit = ProcessRunner::kDefaultOutputLimit,
-    const std::function<void(const RunHandle&)>& onStart = {})
+    const std::function<void(const RunHandle&)>& onStart = {}, double grace = ProcessRunner::kGraceSeconds)
 {
     return ProcessRunner::runBlocking(
-        tool.path(), arguments, ProcessRunner::safeEnvironment(std::nullopt), timeout, limit, onStart);
+        tool.path(), arguments, ProcessRunner::safeEnvironment(std::nullopt), timeout, limit, onStart, grace);
 }
 
 TEST(ProcessRunnerTest, StatusTrimmedStreamsAndArgumentsUnchangedWithoutAShell)
@@ -157,13 +157,13 @@ TEST(ProcessRunnerTest, KeepsTheTailOfALongAnswerAndWhatWasWrittenJustBeforeExit
 
 TEST(ProcessRunnerTest, TimeLimitEndsTheToolWithSigtermThenSigkill)
 {
-    // Ending on SIGTERM, or ignoring it and killed after two more seconds.
+    // Ending on SIGTERM, or ignoring it and killed after the grace (here 0.4 s).
     for (const auto& [ignoreSigterm, exitCode, least, most] :
-        { std::tuple { false, SIGTERM, 0.3, 1.8 }, std::tuple { true, SIGKILL, 2.0, 4.5 } }) {
+        { std::tuple { false, SIGTERM, 0.3, 1.5 }, std::tuple { true, SIGKILL, 0.7, 2.5 } }) {
         StandInTool tool("adb");
         tool.otherwise({ .out = "waiting", .delay = 30, .ignoreSigterm = ignoreSigterm });
         const auto start = Clock::now();
-        const ProcessResult result = runTool(tool, {}, 0.3);
+        const ProcessResult result = runTool(tool, {}, 0.3, ProcessRunner::kDefaultOutputLimit, {}, 0.4);
         EXPECT_TRUE(result.timedOut);
         EXPECT_EQ(result.exitCode, exitCode);
         EXPECT_EQ(result.stdOut, "waiting");
