@@ -31,7 +31,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Tessaly"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tessaly"));
     QApplication::setApplicationVersion(QStringLiteral(TESSALY_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("tessaly"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.tessaly.Tessaly"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaly")));
 
     AppState::Services services = AppState::systemServices(std::make_shared<WidgetPresenter>());

@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
   || { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$work"/out/tessaly_*.deb)
 dpkg-deb -x "$deb" "$work/root"
-for file in usr/bin/tessaly usr/share/applications/tessaly.desktop usr/share/icons/hicolor/scalable/apps/tessaly.svg; do
+for file in usr/bin/tessaly usr/share/applications/io.github.tessaly.Tessaly.desktop usr/share/icons/hicolor/scalable/apps/tessaly.svg; do
   [ -f "$work/root/$file" ] || { echo "FAIL: the package lacks /$file"; exit 1; }
 done
 depends=$(dpkg-deb -f "$deb" Depends)
