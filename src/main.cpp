@@ -4,6 +4,7 @@
 #include <QIcon>
 
 #include "app/CommandLine.h"
+#include "app/SingleInstance.h"
 #include "app/TessalyApp.h"
 #include "app/WidgetPresenter.h"
 #include "controller/AppState.h"
@@ -34,11 +35,21 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("io.github.tessaly.Tessaly"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaly")));
 
+    // Before anything starts (Quick Share, adb): a second copy only hands over to the first.
+    SingleInstance instance(QDBusConnection::sessionBus());
+    const SingleInstance::Claim claim = instance.claim(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"));
+    if (claim == SingleInstance::Claim::Forwarded || claim == SingleInstance::Claim::NoAnswer) {
+        std::fprintf(stderr, "%s\n", SingleInstance::outcomeLine(claim).toLocal8Bit().constData());
+        return SingleInstance::exitStatus(claim);
+    }
+
     AppState::Services services = AppState::systemServices(std::make_shared<WidgetPresenter>());
     // The cards outlive the controller (they are never destroyed), so the controller only borrows them.
-    services.sharePrompter = std::shared_ptr<SharePrompter>(&QuickSharePrompts::shared(), [](SharePrompter*) {});
+    services.sharePrompter
+        = std::shared_ptr<SharePrompter>(&QuickSharePrompts::shared(), [](SharePrompter*) {});
     AppState::install(std::make_unique<AppState>(std::move(services)));
     TessalyApp::routeTerminationSignals();
     TessalyApp tessaly(AppState::shared());
+    QObject::connect(&instance, &SingleInstance::activated, &tessaly, &TessalyApp::showWindow);
     return app.exec();
 }

@@ -81,6 +81,7 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
 
     QAction* qualityTitle = m_menu->addAction(QStringLiteral("Quality"));
     qualityTitle->setEnabled(false);
+    qualityTitle->setProperty(kHeadingProperty, true);
     m_presets = new QActionGroup(this);
     m_presets->setExclusive(true);
     for (const QualityPreset preset : allQualityPresets) {
@@ -135,23 +136,30 @@ void MenuContent::watchOpening(QMenu* menu)
 {
     // A panel that draws the menu itself (exported over D-Bus) never shows these widgets, so
     // only the show and hide signals, which Qt emits either way, say what is open.
-    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
-        const bool wasClosed = m_openMenus.empty();
-        m_openMenus.insert(menu);
-        if (wasClosed)
-            m_state.menuOpened();
-    });
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] { viewShown(menu); });
     connect(menu, &QMenu::aboutToHide, this, [this, menu] {
-        if (m_openMenus.empty())
-            return;
         // The main menu takes its submenus with it, whether or not their closing is reported.
         if (menu == m_menu)
-            m_openMenus.clear();
-        else
-            m_openMenus.erase(menu);
-        if (m_openMenus.empty())
-            m_state.menuClosed();
+            std::erase_if(m_openViews,
+                [this](const QObject* view) { return view != m_menu && qobject_cast<const QMenu*>(view); });
+        viewHidden(menu);
     });
+}
+
+void MenuContent::viewShown(const QObject* view)
+{
+    const bool wasClosed = m_openViews.empty();
+    m_openViews.insert(view);
+    if (wasClosed)
+        m_state.menuOpened();
+}
+
+void MenuContent::viewHidden(const QObject* view)
+{
+    const bool wasOpen = !m_openViews.empty();
+    m_openViews.erase(view);
+    if (wasOpen && m_openViews.empty())
+        m_state.menuClosed();
 }
 
 QAction* MenuContent::addText(QMenu* into)

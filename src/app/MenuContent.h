@@ -22,7 +22,14 @@ public:
     explicit MenuContent(AppState& state, QObject* parent = nullptr);
     ~MenuContent() override;
 
+    // An action carrying this property titles the items after it rather than being one.
+    static constexpr const char* kHeadingProperty = "heading";
+
     QMenu* menu() const { return m_menu; }
+
+    // Another view of this content (the Tessaly window) counts as an open menu while shown.
+    void viewShown(const QObject* view);
+    void viewHidden(const QObject* view);
 
     // Re-reads every text, visibility, check mark and enabled state from the controller.
     void update();
@@ -33,7 +40,7 @@ signals:
     void pairingRequested();
 
 private:
-    // Counts `menu` among the open ones: the controller hears of the first opening and the last
+    // Counts `menu` among the open views: the controller hears of the first opening and the last
     // closing only, however many submenus come and go in between.
     void watchOpening(QMenu* menu);
     QAction* addText(QMenu* into = nullptr);
@@ -43,7 +50,7 @@ private:
 
     AppState& m_state;
     QMenu* m_menu;
-    std::set<QMenu*> m_openMenus;
+    std::set<const QObject*> m_openViews;
 
     QAction* m_status = nullptr;
     QAction* m_mirroringLine = nullptr;

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "app/MenuContent.h"
+#include "app/MenuWindow.h"
 #include "app/PairingWindow.h"
 #include "app/SetupWindow.h"
 #include "app/TrayIcon.h"
@@ -34,7 +35,7 @@ void onTerminationSignal(int)
 
 } // namespace
 
-TessalyApp::TessalyApp(AppState& state, QObject* parent)
+TessalyApp::TessalyApp(AppState& state, TrayWatch::Settings tray, QObject* parent)
     : QObject(parent)
     , m_state(state)
     , m_menu(std::make_unique<MenuContent>(state))
@@ -48,8 +49,8 @@ TessalyApp::TessalyApp(AppState& state, QObject* parent)
         m_menu.get(), &MenuContent::setupGuideRequested, m_setupWindow.get(), &SetupWindowController::show);
     connect(m_menu.get(), &MenuContent::pairingRequested, this, [this] {
         if (!m_pairingWindow)
-            m_pairingWindow = std::make_unique<PairingWindow>(std::make_unique<WirelessPairing>(
-                m_state, [] { return std::make_unique<AvahiBrowser>(); }));
+            m_pairingWindow = std::make_unique<PairingWindow>(
+                std::make_unique<WirelessPairing>(m_state, [] { return std::make_unique<AvahiBrowser>(); }));
         m_pairingWindow->open();
     });
     // However the event loop ends (menu, session manager, signal), tidy up exactly once.
@@ -59,12 +60,19 @@ TessalyApp::TessalyApp(AppState& state, QObject* parent)
     });
 
     // Created and shown even without a tray: Qt docks the icon as soon as a panel offers one
-    // (a login where this starts before the panel).
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        std::fputs("Tessaly: this desktop has no system tray yet, so the menu cannot be shown; "
-                   "the icon appears when a panel with a tray starts (quit with Ctrl+C).\n",
-            stderr);
-    }
+    // (a login where this starts before the panel). Until then the window stands in for it.
+    m_window = std::make_unique<MenuWindow>(*m_menu);
+    m_trayWatch = std::make_unique<TrayWatch>(std::move(tray));
+    const auto followTray = [this](bool missing) {
+        if (missing)
+            std::fputs("Tessaly: this desktop has no system tray yet, so the Tessaly window shows the "
+                       "menu; the icon appears when a panel with a tray starts.\n",
+                stderr);
+        m_window->setTrayMissing(missing);
+    };
+    connect(m_trayWatch.get(), &TrayWatch::trayMissingChanged, this, followTray);
+    if (m_trayWatch->trayMissing())
+        followTray(true);
     m_panelDrawsIcon = TrayIcon::statusNotifierHostPresent();
     m_tray = std::make_unique<QSystemTrayIcon>();
     m_tray->setToolTip(QStringLiteral("Tessaly"));
@@ -88,6 +96,14 @@ void TessalyApp::updateIcon()
 {
     m_tray->setIcon(TrayIcon::icon(m_state.isMirroring(),
         TrayIcon::shownNumber(m_state.showFPS(), m_state.isMirroring(), m_state.fps()), m_panelDrawsIcon));
+}
+
+void TessalyApp::showWindow(const QString& activationToken)
+{
+    // Qt's Wayland window hands the token to the compositor on activation and then drops it.
+    if (!activationToken.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    m_window->bringForward();
 }
 
 void TessalyApp::quit()

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include "app/TrayWatch.h"
+
 class QSocketNotifier;
 class QSystemTrayIcon;
 
@@ -11,19 +13,26 @@ namespace tessaly {
 
 class AppState;
 class MenuContent;
+class MenuWindow;
 class PairingWindow;
 class SetupWindowController;
 
-// The application itself: a tray icon with its menu and no main window. It starts the
-// controller once the event loop runs and lets it clean up however the process ends.
+// The application itself: a tray icon with its menu, and the Tessaly window with the same
+// content where no tray shows the icon. It starts the controller once the event loop runs and
+// lets it clean up however the process ends.
 class TessalyApp : public QObject {
     Q_OBJECT
 
 public:
-    explicit TessalyApp(AppState& state, QObject* parent = nullptr);
+    explicit TessalyApp(AppState& state, TrayWatch::Settings tray = {}, QObject* parent = nullptr);
     ~TessalyApp() override;
 
     MenuContent& menu() const { return *m_menu; }
+    MenuWindow& window() const { return *m_window; }
+
+    // Brings the Tessaly window forward (another start asked for it). Wayland lets it take the
+    // focus only with the launcher's `activationToken`.
+    void showWindow(const QString& activationToken = {});
     SetupWindowController& setupWindow() const { return *m_setupWindow; }
 
     // Makes SIGINT, SIGTERM and SIGHUP quit through the normal path, so the controller's
@@ -39,6 +48,9 @@ private:
     std::unique_ptr<SetupWindowController> m_setupWindow;
     std::unique_ptr<PairingWindow> m_pairingWindow;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    // After the menu content, which it shows, and before it in destruction.
+    std::unique_ptr<MenuWindow> m_window;
+    std::unique_ptr<TrayWatch> m_trayWatch;
     bool m_panelDrawsIcon = false;
     bool m_cleanedUp = false;
 };

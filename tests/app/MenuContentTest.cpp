@@ -1,10 +1,13 @@
+#include <QAbstractButton>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QWidgetAction>
 
 #include <gtest/gtest.h>
 
 #include "app/MenuContent.h"
+#include "app/MenuWindow.h"
 #include "support/ControllerFakes.h"
 #include "support/Screenshots.h"
 
@@ -21,10 +24,9 @@ QAction* item(const QMenu& menu, const QString& text)
     return nullptr;
 }
 
-// The text as the menu draws it: a single "&" marks a mnemonic and is not drawn.
-QString shown(const QAction& action)
+// The text as a menu or button draws it: a single "&" marks a mnemonic and is not drawn.
+QString shown(QString text)
 {
-    QString text = action.text();
     return text.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove('&').replace('\x01', '&');
 }
 
@@ -35,7 +37,25 @@ QStringList walk(const QMenu& menu)
     for (QAction* action : menu.actions())
         if (action->isVisible())
             lines << QString(action->isEnabled() ? "x " : "o ")
-                    + (action->isSeparator() ? "--" : shown(*action));
+                    + (action->isSeparator() ? "--" : shown(action->text()));
+    return lines;
+}
+
+// The same for the Tessaly window's lines and buttons (it has no dividers).
+QStringList walk(const QWidget& window)
+{
+    QStringList lines;
+    for (QWidget* widget : window.findChildren<QWidget*>()) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            text = label->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            text = shown(button->text());
+        else
+            continue;
+        if (widget->isVisibleTo(&window))
+            lines << QString(widget->isEnabled() ? "x " : "o ") + text;
+    }
     return lines;
 }
 
@@ -225,12 +245,57 @@ TEST(MenuContentTest, WalkInTheMainStatesMatchesTheMenuTable)
         }
         MenuContent content(state);
         EXPECT_EQ(walk(*content.menu()), expected(kMainMenu, scene)) << "scene " << scene;
+        MenuWindow window(content);
+        EXPECT_EQ(walk(window), expected(kMainMenu, scene).filter(QRegularExpression("^. (?!--$)")))
+            << "scene " << scene;
+        if (scene == 3) {
+            EXPECT_FALSE(saveScreenshot(&window, QStringLiteral("window-mirroring")).isEmpty());
+        }
         const char* names[] = { "menu-no-tools", "menu-usb", "menu-busy-on-hotspot", "menu-mirroring" };
         EXPECT_FALSE(saveScreenshot(content.menu(), QString::fromLatin1(names[scene])).isEmpty());
         EXPECT_EQ(walk(*item(*content.menu(), QStringLiteral("Hotspot Mode (direct link)"))->menu()),
             expected(kHotspotMenu, scene))
             << "scene " << scene;
     }
+}
+
+TEST_F(MenuTest, WindowButtonsDriveTheControllerAndItsShowingCountsAsAnOpenMenu)
+{
+    rig.adb.on({ "devices", "-l" }, deviceList({}));
+    MenuWindow window(content);
+    const auto button = [&](const char* text) {
+        for (auto* candidate : window.findChildren<QAbstractButton*>())
+            if (shown(candidate->text()) == QString::fromUtf8(text))
+                return candidate;
+        return static_cast<QAbstractButton*>(nullptr);
+    };
+    button("Audio")->click();
+    EXPECT_TRUE(state.audio() && button("Audio")->isChecked());
+    button("Smooth (Wi-Fi)")->click();
+    EXPECT_EQ(state.preset(), QualityPreset::smooth);
+    EXPECT_FALSE(button("Audio")->isChecked()); // the Wi-Fi preset switched audio off
+    int checked = 0;
+    for (const QualityPreset preset : allQualityPresets)
+        checked += button(std::string(title(preset)).c_str())->isChecked();
+    EXPECT_EQ(checked, 1);
+    button("Smooth (Wi-Fi)")->click(); // chosen again: stays the one chosen
+    EXPECT_TRUE(button("Smooth (Wi-Fi)")->isChecked());
+    rig.loginItem->failure = "read-only file system";
+    button("Launch at login")->click();
+    EXPECT_FALSE(button("Launch at login")->isChecked()) << "turned down, yet shown as on";
+    bool quit = false;
+    QObject::connect(&content, &MenuContent::quitRequested, [&] { quit = true; });
+    button("Quit Tessaly")->click();
+    EXPECT_TRUE(quit);
+
+    window.show();
+    EXPECT_TRUE(state.hasRefreshTimer());
+    menu.popup(QPoint(0, 0));
+    menu.hide();
+    EXPECT_TRUE(state.hasRefreshTimer()) << "the menu's closing ended the window's refresh";
+    window.close();
+    EXPECT_FALSE(state.hasRefreshTimer());
+    EXPECT_TRUE(waitUntilIdle(state));
 }
 
 TEST_F(MenuTest, QualityLinesReplaceTheCheckingLine)

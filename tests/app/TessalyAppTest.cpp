@@ -6,17 +6,24 @@
 #include <functional>
 
 #include <QApplication>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QPainter>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "app/CommandLine.h"
 #include "app/MenuContent.h"
+#include "app/MenuWindow.h"
+#include "app/SingleInstance.h"
 #include "app/TessalyApp.h"
 #include "app/TrayIcon.h"
 #include "support/ControllerFakes.h"
+#include "support/PrivateBus.h"
+#include "support/Screenshots.h"
 #include "tools/ProcessRunner.h"
 
 namespace tessaly {
@@ -107,6 +114,93 @@ TEST(TessalyAppTest, CleanupRunsOnceWhateverEndsTheAppAndClosingWindowsDoesNot)
         const auto calls = rig.adb.calls();
         EXPECT_EQ(std::count(calls.begin(), calls.end(), disconnect), 1) << ending;
     }
+}
+
+TEST(TessalyAppTest, OneInstancePerSessionBusAndLaterStartsHandOver)
+{
+    PrivateBus bus;
+    if (bus.address().isEmpty())
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    const auto connection = [&](const char* name) {
+        return QDBusConnection::connectToBus(bus.address(), QString::fromLatin1(name));
+    };
+    EXPECT_EQ(SingleInstance(QDBusConnection::connectToBus(
+                                 QStringLiteral("unix:path=/nonexistent"), QStringLiteral("none")))
+                  .claim({}),
+        SingleInstance::Claim::NoBus);
+
+    auto first = std::make_unique<SingleInstance>(connection("first"));
+    ASSERT_EQ(first->claim({}), SingleInstance::Claim::First);
+    QStringList tokens;
+    QObject::connect(first.get(), &SingleInstance::activated, [&](const QString& token) { tokens << token; });
+    for (const char* name : { "second", "third" }) {
+        SingleInstance later(connection(name));
+        EXPECT_EQ(later.claim(QString::fromLatin1(name) + QStringLiteral("-token")),
+            SingleInstance::Claim::Forwarded);
+    }
+    EXPECT_EQ(tokens, (QStringList { "second-token", "third-token" }));
+
+    // The name goes with its owner: the next start is the first one.
+    first.reset();
+    QDBusConnection::disconnectFromBus(QStringLiteral("first"));
+    {
+        SingleInstance next(connection("next"));
+        EXPECT_EQ(next.claim({}), SingleInstance::Claim::First);
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("next"));
+
+    // An owner that does not answer (here: one holding the name without the object) is not
+    // taken for a handed-over start.
+    QDBusConnection squatter = connection("squatter");
+    for (int i = 0; i < 50 && !squatter.registerService(SingleInstance::kName); ++i)
+        QThread::msleep(20);
+    ASSERT_EQ(squatter.interface()->serviceOwner(SingleInstance::kName).value(), squatter.baseService());
+    SingleInstance stuck(connection("stuck"));
+    const SingleInstance::Claim claim = stuck.claim({}, 2000);
+    EXPECT_EQ(claim, SingleInstance::Claim::NoAnswer);
+    EXPECT_EQ(SingleInstance::exitStatus(claim), 1);
+    EXPECT_EQ(SingleInstance::exitStatus(SingleInstance::Claim::Forwarded), 0);
+    for (const char* name : { "none", "second", "third", "squatter", "stuck" })
+        QDBusConnection::disconnectFromBus(QString::fromLatin1(name));
+}
+
+// Without a tray the window comes after the grace period, with its word on the tray; a tray
+// takes it away again, unless the user asked for the window; closing it ends nothing.
+TEST(TessalyAppTest, WindowStandsInForAMissingTray)
+{
+    ControllerRig rig;
+    rig.adb.on({ "devices", "-l" }, deviceList({}));
+    AppState state(rig.services());
+    bool trayUp = false;
+    TessalyApp app(state, { .trayAvailable = [&] { return trayUp; }, .graceMs = 300, .pollMs = 20 });
+    QWidget& window = app.window();
+    const auto after = [](int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+    after(150);
+    EXPECT_FALSE(window.isVisible()) << "shown before the grace period ended";
+    after(350);
+    ASSERT_TRUE(window.isVisible());
+    EXPECT_FALSE(saveScreenshot(&window, QStringLiteral("window-no-tray")).isEmpty());
+    trayUp = true;
+    after(100);
+    EXPECT_FALSE(window.isVisible()) << "stayed after a tray came";
+    trayUp = false;
+    after(500);
+    EXPECT_TRUE(window.isVisible()) << "the tray went again";
+    window.close();
+    after(100);
+    EXPECT_FALSE(window.isVisible()) << "closed, it stays closed while the tray is missing";
+    app.showWindow();
+    trayUp = true;
+    after(100);
+    EXPECT_TRUE(window.isVisible()) << "asked for, it stays when a tray comes";
+    EXPECT_FALSE(saveScreenshot(&window, QStringLiteral("window-tray")).isEmpty());
+    window.close();
+    EXPECT_TRUE(waitUntilIdle(state));
 }
 
 TEST(TessalyAppTest, CommandLineAnswersAndRefusesToStartWithoutADisplay)

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Tessaly on a real tray: Xvfb, a private D-Bus session and xfce4-panel as it comes (dark).
-# Scenario "panel-first": the panel is up before Tessaly starts. Scenario "panel-late": the
-# panel starts 3 s after Tessaly, as at a login where the autostart entry wins. Each checks
-# that the icon shows within 10 s and stands out from the panel (a contrast figure), that a
-# click opens the menu and "Getting Started…" the setup window, and that "Quit Tessaly" ends
-# the process within 1 s. Scenario "theme-icon" is "panel-first" with Qt following GNOME's icon
-# theme: the panel then draws the theme's symbolic phone in its own colours.
+# Scenario "panel-first": the panel is up before Tessaly starts; a second start then exits at
+# once with one line and brings the first one's "Tessaly" window up, the panel holds one icon,
+# and the window's Ctrl+Q quits. Scenario "panel-late": no panel at first, as at a login where
+# the autostart entry wins: the "Tessaly" window stands in for the tray and its Ctrl+F opens the
+# files window; then the panel starts and the window goes when the icon comes. Both check that
+# the icon shows within 10 s and stands out from the panel (a contrast figure), that a click
+# opens the menu and "Getting Started…" the setup window, and that quitting ends the process
+# within 1 s ("Quit Tessaly" from the menu in "panel-late"). Scenario "theme-icon" checks the
+# icon only, with Qt following GNOME's icon theme: the panel then draws the theme's symbolic
+# phone in its own colours.
 # Usage: run.sh TESSALY SCREENSHOT_FOLDER
 set -uo pipefail
 tessaly=$(realpath "$1") shots=$2
@@ -95,6 +99,41 @@ menu_keys() {
   shot menu
   xdotool key --delay 150 "$@"
 }
+tessaly_window() { xdotool search --onlyvisible --name '^Tessaly$' 2>/dev/null | head -n 1; }
+# Waits up to SECONDS for Tessaly's window; its id in `window`.
+wait_window() {
+  for _ in $(seq $(($1 * 5))); do window=$(tessaly_window); [ -n "$window" ] && return 0; sleep 0.2; done
+  return 1
+}
+# KEYS pressed in the Tessaly window (without a window manager the focus is given by hand).
+window_keys() { xdotool windowfocus --sync "$window" key --delay 100 "$@"; }
+expect_quit() { # NAME COMMAND...: Tessaly ends within 1 s of the COMMAND that quits it
+  local began quit
+  began=$(now)
+  "${@:2}"
+  for _ in $(seq 30); do alive "$tessaly_pid" || break; sleep 0.05; done
+  alive "$tessaly_pid" && fail "$1: Tessaly still runs 1.5 s after \"Quit Tessaly\""
+  quit=$(since "$began")
+  at_least 1.0 "$quit" || fail "$1: quitting took ${quit} s"
+  echo "PASS: $1: quitting ended the process in ${quit} s"
+}
+icons_on_bus() {
+  dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+    org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
+    string:RegisteredStatusNotifierItems 2>/dev/null | grep -c 'string "'
+}
+second_start() {
+  "$tessaly" --version >/dev/null || fail "--version failed beside a running Tessaly"
+  local status=0
+  timeout 10 "$tessaly" 2>"$work/second.err" || status=$?
+  [ "$status" = 0 ] && [ "$(wc -l <"$work/second.err")" = 1 ] \
+    || fail "second start: status $status, said: $(cat "$work/second.err")"
+  alive "$tessaly_pid" || fail "the second start ended the first Tessaly"
+  wait_window 5 || fail "the second start brought up no Tessaly window"
+  [ "$(icons_on_bus)" = 1 ] || fail "$(icons_on_bus) icons in the panel after two starts"
+  echo "PASS: a second start exits at once saying \"$(cat "$work/second.err")\"; one icon, the window is up"
+}
+
 stop_all_but_x() { local x=${groups[0]}; groups=("${groups[@]:1}"); stop_all; groups=("$x"); }
 
 scenario() { # NAME [VARIABLE=VALUE...] (for Tessaly)
@@ -109,7 +148,13 @@ scenario() { # NAME [VARIABLE=VALUE...] (for Tessaly)
   start env "$@" "$tessaly" 2>"$work/$name.err"
   tessaly_pid=${groups[-1]}
   if [ "$name" = panel-late ]; then
-    sleep 3
+    wait_window 10 || fail "$name: no Tessaly window within 10 s without a tray"
+    echo "PASS: $name: the Tessaly window stood in for the missing tray after $(since "$began") s"
+    import -window "$window" "$shots/desktop-no-tray-window.png"
+    window_keys ctrl+f
+    for _ in $(seq 25); do xdotool search --onlyvisible --name '^Phone Files' >/dev/null && break; sleep 0.2; done
+    xdotool search --onlyvisible --name '^Phone Files' >/dev/null || fail "$name: Ctrl+F in the window opened no files window"
+    echo "PASS: $name: the window's Ctrl+F opened the files window"
     began=$(now)
     start_panel
   fi
@@ -123,6 +168,12 @@ scenario() { # NAME [VARIABLE=VALUE...] (for Tessaly)
   [ -n "$shown" ] && at_least 10 "$shown" || fail "$name: no icon that stands out in the panel within 10 s (contrast ${c:-none})"
   convert "$work/icon.png" -crop 400x26+880+0 -scale 300% "$shots/desktop-$name-icon.png"
   echo "PASS: $name: icon in the panel after ${shown} s, contrast against the panel ${c}:1"
+  if [ "$name" = panel-late ]; then
+    for _ in $(seq 20); do [ -z "$(tessaly_window)" ] && break; sleep 0.25; done
+    [ -z "$(tessaly_window)" ] || fail "$name: the Tessaly window stayed after the icon came"
+    echo "PASS: $name: the window went when the icon came"
+  fi
+  [ "$name" = theme-icon ] && { stop_all_but_x; return; }
 
   # A panel that has just started still lays out its plugins: click where the icon has settled.
   local before=""
@@ -135,14 +186,13 @@ scenario() { # NAME [VARIABLE=VALUE...] (for Tessaly)
   xdotool search --name 'Getting Started' >/dev/null || fail "$name: \"Getting Started…\" opened no window"
   echo "PASS: $name: the click opened the menu and \"Getting Started…\" the setup window"
 
-  menu_keys Up
-  began=$(now)
-  xdotool key Return
-  for _ in $(seq 30); do alive "$tessaly_pid" || break; sleep 0.05; done
-  alive "$tessaly_pid" && fail "$name: Tessaly still runs 1.5 s after \"Quit Tessaly\""
-  quit=$(since "$began")
-  at_least 1.0 "$quit" || fail "$name: quitting took ${quit} s"
-  echo "PASS: $name: \"Quit Tessaly\" ended the process in ${quit} s"
+  if [ "$name" = panel-first ]; then
+    second_start
+    expect_quit "$name" window_keys ctrl+q
+  else
+    menu_keys Up
+    expect_quit "$name" xdotool key Return
+  fi
   stop_all_but_x
 }
 

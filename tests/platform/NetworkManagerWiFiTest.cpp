@@ -6,14 +6,12 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include "platform/NetworkManagerWiFi.h"
+#include "support/PrivateBus.h"
 
 namespace tessaly {
 namespace {
@@ -63,18 +61,14 @@ public:
     }
 };
 
-// A private message bus (dbus-daemon) in a temporary folder, for this test only.
+// The fake on a private message bus of its own.
 class PrivateBusTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!QFile::exists(QStringLiteral("/usr/bin/dbus-daemon")))
+        if (m_bus.address().isEmpty())
             GTEST_SKIP() << "dbus-daemon is not installed";
-        m_daemon.start(QStringLiteral("/usr/bin/dbus-daemon"),
-            { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address"),
-                QStringLiteral("--address=unix:path=") + m_folder.path() + QStringLiteral("/bus") });
-        ASSERT_TRUE(m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000));
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        m_address = m_bus.address();
         m_client = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, kClient));
         ASSERT_TRUE(m_client->isConnected());
     }
@@ -88,8 +82,6 @@ protected:
         }
         m_client.reset();
         QDBusConnection::disconnectFromBus(kClient);
-        m_daemon.kill();
-        m_daemon.waitForFinished(5000);
     }
 
     // Puts the fake on the bus, then on its own thread; the test leaves it alone afterwards.
@@ -105,8 +97,7 @@ protected:
 
     const QString kClient = QStringLiteral("tessaly-test-client");
     const QString kService = QStringLiteral("tessaly-test-networkmanager");
-    QTemporaryDir m_folder;
-    QProcess m_daemon;
+    test::PrivateBus m_bus;
     QString m_address;
     std::unique_ptr<QDBusConnection> m_client;
     QThread m_serviceThread;
