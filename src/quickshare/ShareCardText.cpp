@@ -132,8 +132,12 @@ QString detail(const IncomingShare& share, const ShareCardPhase& phase)
 
 QString codeLine(const IncomingShare& share)
 {
-    return QStringLiteral("Code ") + QString::fromStdString(share.code)
-        + QStringLiteral(". If your phone shows a code, it should be the same one.");
+    return QStringLiteral("Code ") + QString::fromStdString(share.code);
+}
+
+QString codeHint()
+{
+    return QStringLiteral("If your phone shows a code, it should be the same one.");
 }
 
 QString offerLine(const IncomingShare& share)
@@ -142,7 +146,9 @@ QString offerLine(const IncomingShare& share)
         QStringList names;
         for (const IncomingShare::File& file : share.files)
             names << QString::fromStdString(file.name);
-        return firstTwo(names) + QStringLiteral(" · ") + byteCount(share.totalBytes);
+        QString size = QStringLiteral(" · ") + byteCount(share.totalBytes);
+        size.replace(QLatin1Char(' '), QChar(0x00a0));
+        return firstTwo(names) + size;
     }
     return share.title.empty() ? QStringLiteral("The text itself arrives after you accept.")
                                : QString::fromStdString(share.title);
@@ -259,6 +265,15 @@ std::vector<Action> actions(const ShareCardPhase& phase)
     return buttons;
 }
 
+std::vector<Action> notificationActions(const ShareCardPhase& phase)
+{
+    std::vector<Action> shown = actions(phase);
+    std::erase(shown, Action::close);
+    if (phase.kind == Kind::done && (phase.result.kind == Result::text || phase.result.kind == Result::link))
+        shown.push_back(Action::copy);
+    return shown;
+}
+
 QString actionLabel(Action action)
 {
     switch (action) {
@@ -272,10 +287,48 @@ QString actionLabel(Action action)
         return QStringLiteral("Show in Folder");
     case Action::openLink:
         return QStringLiteral("Open Link");
+    case Action::copy:
+        return QStringLiteral("Copy");
     case Action::close:
         break;
     }
     return QStringLiteral("Close");
+}
+
+namespace {
+
+constexpr Action kAllActions[] = { Action::decline, Action::accept, Action::stop, Action::showInFolder,
+    Action::openLink, Action::close, Action::copy };
+
+} // namespace
+
+QString actionKey(Action action)
+{
+    switch (action) {
+    case Action::decline:
+        return QStringLiteral("decline");
+    case Action::accept:
+        return QStringLiteral("accept");
+    case Action::stop:
+        return QStringLiteral("stop");
+    case Action::showInFolder:
+        return QStringLiteral("showInFolder");
+    case Action::openLink:
+        return QStringLiteral("openLink");
+    case Action::copy:
+        return QStringLiteral("copy");
+    case Action::close:
+        break;
+    }
+    return QStringLiteral("close");
+}
+
+std::optional<Action> actionForKey(const QString& key)
+{
+    for (const Action action : kAllActions)
+        if (actionKey(action) == key)
+            return action;
+    return std::nullopt;
 }
 
 std::optional<QUrl> openableLink(const ShareCardPhase& phase)

@@ -30,15 +30,16 @@ namespace ShareCardText {
 
 enum class Symbol { file, text, link, success, warning, stopped };
 enum class Tint { accent, green, orange, secondary };
-enum class Action { decline, accept, stop, showInFolder, openLink, close };
+enum class Action { decline, accept, stop, showInFolder, openLink, close, copy };
 
 // Previews of received text keep this many characters.
 inline constexpr int kPreviewLength = 140;
 
 QString title(const IncomingShare& share, const ShareCardPhase& phase);
 QString detail(const IncomingShare& share, const ShareCardPhase& phase);
-// Shown only while asking.
+// Shown only while asking: the code on a line of its own ("Code 4821"), then what to do with it.
 QString codeLine(const IncomingShare& share);
+QString codeHint();
 // "1.2 MB of 3.4 MB"
 QString progressLine(std::int64_t receivedBytes, std::int64_t totalBytes);
 // Between 0 and 1; 0 while the total is unknown (below 1 byte).
@@ -48,13 +49,19 @@ Symbol symbol(const IncomingShare& share, const ShareCardPhase& phase);
 Tint tint(const ShareCardPhase& phase);
 // The buttons in their order, leading to trailing.
 std::vector<Action> actions(const ShareCardPhase& phase);
+// What a notification offers instead: no Close (it has its own), and Copy for received text.
+std::vector<Action> notificationActions(const ShareCardPhase& phase);
 QString actionLabel(Action action);
+// A name for the action that never changes with the label: "showInFolder".
+QString actionKey(Action action);
+std::optional<Action> actionForKey(const QString& key);
 
 // A received link worth opening in a browser: http or https with a host.
 std::optional<QUrl> openableLink(const ShareCardPhase& phase);
 
 // The offered contents: "a file", "3 files", "some text", "a link".
 QString what(const IncomingShare& share);
+// The files' size stays on the line of the last name: "a.jpg, b.pdf · 2.6 MB".
 QString offerLine(const IncomingShare& share);
 // One line of at most kPreviewLength characters (then "…"), line breaks turned into spaces.
 QString preview(const QString& text);

@@ -25,6 +25,7 @@ using ShareCardText::Tint;
 constexpr int kPadding = 18;
 constexpr int kSymbolColumn = 36;
 constexpr int kProgressSteps = 1000;
+constexpr int kTitleLines = 2;
 
 QColor tintColor(Tint tint, const QPalette& palette)
 {
@@ -60,25 +61,6 @@ void scaleFont(QWidget* widget, qreal factor, bool bold)
     widget->setFont(font);
 }
 
-const char* actionName(Action action)
-{
-    switch (action) {
-    case Action::decline:
-        return "decline";
-    case Action::accept:
-        return "accept";
-    case Action::stop:
-        return "stop";
-    case Action::showInFolder:
-        return "showInFolder";
-    case Action::openLink:
-        return "openLink";
-    case Action::close:
-        break;
-    }
-    return "close";
-}
-
 } // namespace
 
 ShareCardView::ShareCardView(ShareCard& card, DesktopLauncher& desktop)
@@ -102,7 +84,7 @@ ShareCardView::ShareCardView(ShareCard& card, DesktopLauncher& desktop)
 
     auto* column = new QVBoxLayout;
     column->setSpacing(8);
-    m_title = new WrappedText(this);
+    m_title = new WrappedText(this, kTitleLines);
     m_title->setObjectName(QStringLiteral("title"));
     scaleFont(m_title, 1.08, true);
     column->addWidget(m_title);
@@ -110,11 +92,17 @@ ShareCardView::ShareCardView(ShareCard& card, DesktopLauncher& desktop)
     m_detail->setObjectName(QStringLiteral("detail"));
     makeSecondary(m_detail);
     column->addWidget(m_detail);
+    // The code is the one check the user can make against the phone: it stands out, on its own.
     m_code = new WrappedText(this);
     m_code->setObjectName(QStringLiteral("code"));
-    scaleFont(m_code, 0.92, false);
-    makeSecondary(m_code);
+    scaleFont(m_code, 1.15, true);
     column->addWidget(m_code);
+    m_codeHint = new WrappedText(this);
+    m_codeHint->setObjectName(QStringLiteral("codeHint"));
+    scaleFont(m_codeHint, 0.92, false);
+    makeSecondary(m_codeHint);
+    m_codeHint->setText(ShareCardText::codeHint());
+    column->addWidget(m_codeHint);
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("progress"));
     m_progress->setRange(0, kProgressSteps);
@@ -150,10 +138,16 @@ void ShareCardView::redraw()
 {
     using Kind = ShareCard::Phase::Kind;
     const Kind phase = m_card.phase().kind;
-    m_title->setText(m_card.title());
+    // A long sender name loses its end, not the words around it.
+    const QString title = m_card.title();
+    const QString sender = QString::fromStdString(m_card.share().sender);
+    const qsizetype quoted
+        = sender.isEmpty() ? -1 : title.indexOf(QStringLiteral("“") + sender + QStringLiteral("”"));
+    m_title->setText(title, quoted < 0 ? -1 : quoted + 1, sender.size());
     m_detail->setText(m_card.detail());
     m_code->setText(ShareCardText::codeLine(m_card.share()));
     m_code->setVisible(phase == Kind::asking);
+    m_codeHint->setVisible(phase == Kind::asking);
     m_progress->setVisible(phase == Kind::receiving);
     m_progressLine->setVisible(phase == Kind::receiving);
     showSymbol();
@@ -182,7 +176,7 @@ void ShareCardView::addButtons()
     for (const Action action : { Action::decline, Action::accept, Action::stop, Action::showInFolder,
              Action::openLink, Action::close }) {
         auto* button = new QPushButton(ShareCardText::actionLabel(action), this);
-        button->setObjectName(QString::fromLatin1(actionName(action)));
+        button->setObjectName(ShareCardText::actionKey(action));
         // Clicking a card must not pull the focus away from the user's window.
         button->setFocusPolicy(Qt::NoFocus);
         button->setDefault(action == Action::accept);
@@ -217,6 +211,7 @@ void ShareCardView::act(Action action)
             m_desktop.openLink(*link);
         break;
     case Action::close:
+    case Action::copy:
         break;
     }
     m_card.close();

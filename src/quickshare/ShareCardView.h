@@ -51,6 +51,7 @@ private:
     WrappedText* m_title;
     WrappedText* m_detail;
     WrappedText* m_code;
+    WrappedText* m_codeHint;
     QProgressBar* m_progress;
     WrappedText* m_progressLine;
     QHBoxLayout* m_buttons;

@@ -62,11 +62,17 @@ WrappedText::WrappedText(QWidget* parent, int maxLines)
     setSizePolicy(policy);
 }
 
-void WrappedText::setText(const QString& text)
+void WrappedText::setText(const QString& text, qsizetype shortenFrom, qsizetype shortenLength)
 {
-    if (text == m_text)
+    const bool shortenable
+        = shortenFrom >= 0 && shortenLength > 0 && shortenFrom + shortenLength <= text.size();
+    if (!shortenable)
+        shortenFrom = -1;
+    if (text == m_text && shortenFrom == m_shortenFrom && shortenLength == m_shortenLength)
         return;
     m_text = text;
+    m_shortenFrom = shortenFrom;
+    m_shortenLength = shortenable ? shortenLength : 0;
     setAccessibleName(text);
     updateGeometry();
     update();
@@ -81,17 +87,28 @@ QString WrappedText::shownText(int width) const
 {
     if (m_maxLines <= 0 || linesNeeded(m_text, width) <= m_maxLines)
         return m_text;
-    // The longest middle-elided form that still fits.
+    // The longest elided form that still fits.
     qsizetype low = 0;
-    qsizetype high = m_text.size() - 1;
+    qsizetype high = (m_shortenFrom >= 0 ? m_shortenLength : m_text.size()) - 1;
     while (low < high) {
         const qsizetype middle = (low + high + 1) / 2;
-        if (linesNeeded(elideMiddle(m_text, middle), width) <= m_maxLines)
+        if (linesNeeded(elided(middle), width) <= m_maxLines)
             low = middle;
         else
             high = middle - 1;
     }
-    return elideMiddle(m_text, low);
+    return elided(low);
+}
+
+// The text with `keep` characters of the part to shorten (or of the whole) and "…".
+QString WrappedText::elided(qsizetype keep) const
+{
+    if (m_shortenFrom < 0)
+        return elideMiddle(m_text, keep);
+    if (keep > 0 && m_text.at(m_shortenFrom + keep - 1).isHighSurrogate())
+        --keep;
+    return m_text.left(m_shortenFrom + keep) + QStringLiteral("…")
+        + m_text.mid(m_shortenFrom + m_shortenLength);
 }
 
 int WrappedText::heightForWidth(int width) const

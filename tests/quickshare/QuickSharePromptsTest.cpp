@@ -209,7 +209,7 @@ TEST(QuickSharePromptsTest, CardsStackInTheTopRightCorner)
     EXPECT_EQ(p.prompts.panel(third)->y(), p.prompts.panel(first)->geometry().bottom() + 1 + 10);
 }
 
-TEST(QuickSharePromptsTest, LongNamesWrapInsideTheCardAndDetailsKeepToFourLines)
+TEST(QuickSharePromptsTest, LongNamesKeepInsideTheCardTitlesToTwoLinesAndDetailsToFour)
 {
     Prompts p;
     IncomingShare share = offer(IncomingShare::ContentKind::files, std::string(90, 'W'));
@@ -223,7 +223,9 @@ TEST(QuickSharePromptsTest, LongNamesWrapInsideTheCardAndDetailsKeepToFourLines)
     EXPECT_TRUE(shown.startsWith(QStringLiteral("nnnn")) && shown.contains(QStringLiteral("…")));
     EXPECT_LE(detail->height(), 4 * detail->fontMetrics().lineSpacing());
     auto* title = panel->findChild<WrappedText*>(QStringLiteral("title"));
-    EXPECT_GE(title->height(), 2 * title->fontMetrics().lineSpacing());
+    // The name is cut, on two lines at most, and the rest of the sentence kept.
+    EXPECT_EQ(title->height(), 2 * title->fontMetrics().lineSpacing());
+    EXPECT_TRUE(title->shownText(title->width()).endsWith(QStringLiteral("W…” wants to send you 4 files")));
     EXPECT_LE(title->geometry().right(), panel->width() - 18);
     test::saveScreenshot(panel, QStringLiteral("share-card-long-names"));
 }

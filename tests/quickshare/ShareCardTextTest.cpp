@@ -63,7 +63,8 @@ TEST_F(ShareCardTextTest, DetailsForEveryPhase)
     const IncomingShare five = offer(Content::files, { "a", "b", "c", "d", "e" }, {}, 1'500'000);
     const std::string longLine(200, 'x');
     const std::pair<Phase, QString> fileCases[] = {
-        { Phase::asking(), QStringLiteral("a, b and 3 more · 1.5 MB") },
+        // The size keeps to the line of the last name.
+        { Phase::asking(), QStringLiteral("a, b and 3 more\u00a0·\u00a01.5\u00a0MB") },
         { Phase::done(ShareResult::saved(
               { "/home/u/Downloads/x.jpg", "/home/u/Downloads/y.png", "/home/u/Downloads/z.pdf" })),
             QStringLiteral("x.jpg, y.png and 1 more") },
@@ -85,13 +86,12 @@ TEST_F(ShareCardTextTest, DetailsForEveryPhase)
         EXPECT_EQ(detail(five, phase), expected);
 
     EXPECT_EQ(detail(offer(Content::files, { "only.pdf" }, {}, 1), Phase::asking()),
-        QStringLiteral("only.pdf · 1 byte"));
+        QStringLiteral("only.pdf\u00a0·\u00a01\u00a0byte"));
     EXPECT_EQ(detail(offer(Content::text), Phase::asking()),
         QStringLiteral("The text itself arrives after you accept."));
     EXPECT_EQ(detail(offer(Content::link, {}, "example.com/page"), Phase::asking()),
         QStringLiteral("example.com/page"));
-    EXPECT_EQ(
-        codeLine(five), QStringLiteral("Code 4821. If your phone shows a code, it should be the same one."));
+    EXPECT_EQ(codeLine(five), QStringLiteral("Code 4821"));
 }
 
 TEST_F(ShareCardTextTest, PreviewIsOneLineOfAtMost140Characters)
@@ -154,6 +154,16 @@ TEST_F(ShareCardTextTest, ButtonsSymbolsAndTints)
     };
     for (const auto& [share, phase, buttons, expectedSymbol, expectedTint] : cases) {
         EXPECT_EQ(actions(phase), buttons);
+        // A notification has its own close, and offers to copy received text again.
+        std::vector<A> offered = buttons;
+        std::erase(offered, A::close);
+        const auto kind = phase.result.kind;
+        if (phase.kind == Phase::Kind::done
+            && (kind == ShareResult::Kind::text || kind == ShareResult::Kind::link))
+            offered.push_back(A::copy);
+        EXPECT_EQ(notificationActions(phase), offered);
+        for (const A action : offered)
+            EXPECT_EQ(actionForKey(actionKey(action)), action);
         EXPECT_EQ(symbol(share, phase), expectedSymbol);
         EXPECT_EQ(tint(phase), expectedTint);
     }
