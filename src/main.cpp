@@ -8,6 +8,7 @@
 #include "app/TessalyApp.h"
 #include "app/WidgetPresenter.h"
 #include "controller/AppState.h"
+#include "quickshare/NotificationPrompts.h"
 #include "quickshare/QuickShareWindow.h"
 
 int main(int argc, char** argv)
@@ -44,9 +45,13 @@ int main(int argc, char** argv)
     }
 
     AppState::Services services = AppState::systemServices(std::make_shared<WidgetPresenter>());
-    // The cards outlive the controller (they are never destroyed), so the controller only borrows them.
-    services.sharePrompter
-        = std::shared_ptr<SharePrompter>(&QuickSharePrompts::shared(), [](SharePrompter*) {});
+    // On Wayland no card can place itself or stay on top: the desktop's notifications ask there.
+    SharePrompter* prompts = &QuickSharePrompts::shared();
+    if (NotificationPrompts::suitsSession(
+            qEnvironmentVariable("XDG_SESSION_TYPE"), QApplication::platformName()))
+        prompts = &NotificationPrompts::shared();
+    // The prompts outlive the controller (they are never destroyed), so the controller only borrows them.
+    services.sharePrompter = std::shared_ptr<SharePrompter>(prompts, [](SharePrompter*) {});
     AppState::install(std::make_unique<AppState>(std::move(services)));
     TessalyApp::routeTerminationSignals();
     TessalyApp tessaly(AppState::shared());
