@@ -1,4 +1,7 @@
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDir>
 #include <QFile>
 #include <QProgressBar>
@@ -10,7 +13,9 @@
 
 #include "app/TessalyApp.h"
 #include "platform/DesktopLauncher.h"
+#include "platform/FreedesktopNotifications.h"
 #include "platform/LocalFiles.h"
+#include "quickshare/NotificationPrompts.h"
 #include "quickshare/QuickShareWindow.h"
 #include "quickshare/ShareCard.h"
 #include "quickshare/ShareCardView.h"
@@ -40,12 +45,14 @@ struct RecordingDesktop : DesktopLauncher {
     void openLink(const QUrl&) override { }
 };
 
-// The running application with Quick Share switched on, its cards on the offscreen desktop and
-// a phone that has offered one file over loopback.
+// The running application with Quick Share switched on, its cards on the offscreen desktop (or
+// the session's notification service) and a phone that has offered one file over loopback.
 struct Running {
     QTemporaryDir downloads;
     RecordingDesktop desktop;
     QuickSharePrompts prompts { desktop, [](int, std::function<void()>) {} };
+    std::optional<FreedesktopNotifications> server;
+    std::optional<NotificationPrompts> notifications;
     std::shared_ptr<QuickShareReceiver> receiver = std::make_shared<QuickShareReceiver>(
         QuickShareReceiver::Environment { std::make_shared<AnnouncingAdvertiser>(), steadyQuickShareClock(),
             &LocalFiles::availableCapacity, 5000 });
@@ -55,13 +62,18 @@ struct Running {
     std::optional<TestPhone> phone;
     Bytes data = Bytes(300'000);
 
-    Running()
+    explicit Running(bool notify = false)
     {
+        if (notify) {
+            server.emplace();
+            notifications.emplace(*server, prompts, desktop, [](int, std::function<void()>) {});
+        }
         rig.defaults->writeInt(AppState::kSettingsVersion, 2);
         rig.defaults->writeBool(AppState::kQuickShareReceive, true);
         AppState::Services services = rig.services();
         services.quickShare = receiver;
-        services.sharePrompter = std::shared_ptr<SharePrompter>(&prompts, [](SharePrompter*) {});
+        SharePrompter* asker = notifications ? static_cast<SharePrompter*>(&*notifications) : &prompts;
+        services.sharePrompter = std::shared_ptr<SharePrompter>(asker, [](SharePrompter*) {});
         services.downloadsFolder = [this] { return std::optional(downloads.path().toStdString()); };
         state = std::make_unique<AppState>(std::move(services));
         app = std::make_unique<TessalyApp>(*state);
@@ -79,7 +91,7 @@ struct Running {
             return false;
         phone->sendSharing(
             SharingFrame { SharingFrame::Introduction { { { "photo.jpg", 7, 300'000, "" } }, {}, false } });
-        return waitUntil([&] { return shownCard() != nullptr; });
+        return notifications || waitUntil([&] { return shownCard() != nullptr; });
     }
     void send(std::int64_t from, std::int64_t to, bool last)
     {
@@ -106,9 +118,9 @@ struct Running {
             }
         return false;
     }
-    std::optional<Answer> answerHeard()
+    std::optional<Answer> answerHeard(double seconds = 5)
     {
-        const auto frame = phone->readSharing();
+        const auto frame = phone->readSharing(seconds);
         const auto* response = frame ? frame->as<SharingFrame::Response>() : nullptr;
         return response ? std::optional(response->answer) : std::nullopt;
     }
@@ -169,6 +181,45 @@ TEST(QuickShareEndToEnd, DeclinedFileLeavesDownloadsEmpty)
     EXPECT_TRUE(r.phone->waitClosed());
     EXPECT_TRUE(waitUntil([] { return !Running::shownCard(); }));
     EXPECT_TRUE(QDir(r.downloads.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+// Run by tests/desktop/run.sh beside dunst on a private session bus. dunst's context menu lists
+// the actions of the notifications on screen ("#Accept (“Pixel 8” wants to send you a file)
+// [1,accept]"); the dmenu it runs is a script that picks the line of the label in the choice file.
+TEST(QuickShareEndToEnd, OnWaylandTheDesktopsNotificationsAsk)
+{
+    const QString choice = qEnvironmentVariable("TESSALY_NOTIFICATION_CHOICE");
+    if (choice.isEmpty())
+        GTEST_SKIP() << "needs a notification daemon: tests/desktop/run.sh runs it";
+    ASSERT_TRUE(NotificationPrompts::suitsSession(qEnvironmentVariable("XDG_SESSION_TYPE"), QString()));
+    const auto pick = [&](const char* label) {
+        QFile file(choice);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(label);
+        file.close();
+        QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+            QStringLiteral("org.dunstproject.cmd0"), QStringLiteral("ContextMenuCall")));
+    };
+    Running r(true);
+    ASSERT_TRUE(r.offer());
+    std::optional<Answer> heard;
+    for (int tries = 0; tries < 10 && !heard; ++tries) {
+        pick("Accept");
+        heard = r.answerHeard(0.5);
+    }
+    ASSERT_EQ(heard, Answer::accept);
+    r.send(0, 300'000, true);
+    ASSERT_TRUE(r.phone->waitClosed());
+    // The outcome replaces the progress once the receiver has reported it.
+    for (int tries = 0; tries < 10 && r.desktop.shown.empty(); ++tries) {
+        pick("Show in Folder");
+        waitUntil([&] { return !r.desktop.shown.empty(); }, 0.5);
+    }
+    EXPECT_EQ(r.desktop.shown,
+        std::vector<std::vector<std::string>> {
+            { r.downloads.filePath(QStringLiteral("photo.jpg")).toStdString() } });
+    EXPECT_FALSE(Running::shownCard());
 }
 
 } // namespace

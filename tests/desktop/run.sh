@@ -10,9 +10,10 @@
 # within 1 s ("Quit Tessaly" from the menu in "panel-late"). Scenario "theme-icon" checks the
 # icon only, with Qt following GNOME's icon theme: the panel then draws the theme's symbolic
 # phone in its own colours.
-# Usage: run.sh TESSALY SCREENSHOT_FOLDER
+# Scenario "notifications" (with TESTS_APP): share prompts of a Wayland session through dunst.
+# Usage: run.sh TESSALY SCREENSHOT_FOLDER [TESTS_APP]
 set -uo pipefail
-tessaly=$(realpath "$1") shots=$2
+tessaly=$(realpath "$1") shots=$2 tests_app=${3:-}
 for tool in Xvfb xfce4-panel dbus-run-session dbus-send xdotool import convert; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing (bash scripts/setup installs it)"; exit 77; }
 done
@@ -196,6 +197,46 @@ scenario() { # NAME [VARIABLE=VALUE...] (for Tessaly)
   stop_all_but_x
 }
 
+# --- Share prompts through a real notification daemon ---
+# A Wayland session asks through org.freedesktop.Notifications; no compositor is needed, as
+# the session type picks the way. The application's share path (receiver, controller, prompts)
+# runs in the app tests' binary, with a phone over loopback. The test answers through dunst's
+# context menu, whose dmenu is the script below: it logs the menu, pictures the screen and
+# picks the line of the label in the choice file.
+notifications() {
+  command -v dunst >/dev/null || { echo "SKIP: notifications: dunst is missing (bash scripts/setup installs it)"; return; }
+  cat >"$work/pick" <<EOF
+#!/bin/sh
+menu=\$(cat)
+label=\$(cat "$work/choice")
+printf '%s\n' "\$menu" >>"$work/menu.log"
+line=\$(printf '%s\n' "\$menu" | grep -F "#\$label (" | head -n 1)
+[ -n "\$line" ] && [ ! -e "$work/notify-\$label.png" ] && import -window root "$work/notify-\$label.png"
+printf '%s\n' "\$line"
+EOF
+  chmod +x "$work/pick"
+  printf '[global]\n    dmenu = %s\n    browser = /bin/true\n' "$work/pick" >"$work/dunstrc"
+  start_bus
+  start dunst -config "$work/dunstrc" >>"$work/dunst.log" 2>&1
+  for _ in $(seq 50); do
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.ListNames 2>/dev/null | grep -q '"org.freedesktop.Notifications"' && break
+    sleep 0.1
+  done
+  XDG_SESSION_TYPE=wayland TESSALY_NOTIFICATION_CHOICE="$work/choice" timeout 60 "$tests_app" \
+    --gtest_filter=QuickShareEndToEnd.OnWaylandTheDesktopsNotificationsAsk >"$work/notify.log" 2>&1
+  grep -q '^\[  PASSED  \] 1 test' "$work/notify.log" || { cat "$work/notify.log"; fail "notifications: the share path through dunst"; }
+  grep -qF '#Accept (“Pixel 8” wants to send you a file)' "$work/menu.log" \
+    || fail "notifications: dunst never showed the question"
+  for label in Accept "Show in Folder"; do
+    [ -e "$work/notify-$label.png" ] && convert "$work/notify-$label.png" -crop 500x160+780+0 \
+      "$shots/desktop-notification-$(echo "$label" | tr 'A-Z ' 'a-z-').png"
+  done
+  echo "PASS: notifications: dunst asked, Accept answered the phone, and Show in Folder the outcome"
+  stop_all_but_x
+}
+
+[ -n "$tests_app" ] && notifications
 scenario panel-first
 scenario panel-late
 scenario theme-icon XDG_CURRENT_DESKTOP=GNOME
