@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QGuiApplication>
 #include <QVariantMap>
 
 namespace tessaly {
@@ -83,7 +84,10 @@ void FreedesktopNotifications::notify(
     QStringList actions;
     for (const auto& [key, label] : notice.actions)
         actions << key << label;
-    QVariantMap hints { { QStringLiteral("desktop-entry"), QStringLiteral("tessaly") } };
+    QVariantMap hints;
+    // Lets the desktop show the notice under the application's name and settings.
+    if (!QGuiApplication::desktopFileName().isEmpty())
+        hints.insert(QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName());
     if (!notice.category.isEmpty())
         hints.insert(QStringLiteral("category"), notice.category);
     if (notice.progress >= 0)

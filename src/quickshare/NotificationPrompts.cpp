@@ -4,6 +4,7 @@
 #include <utility>
 
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
@@ -89,6 +90,22 @@ NotificationPrompts::NotificationPrompts(DesktopNotifications& server, ShareProm
     }
     connect(&m_server, &DesktopNotifications::actionInvoked, this, &NotificationPrompts::onAction);
     connect(&m_server, &DesktopNotifications::closed, this, &NotificationPrompts::onClosed);
+    // The shared prompts are never destroyed: quitting is when their notifications go.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, &NotificationPrompts::withdrawAll);
+}
+
+NotificationPrompts::~NotificationPrompts()
+{
+    withdrawAll();
+}
+
+void NotificationPrompts::withdrawAll()
+{
+    for (const auto& [id, entry] : m_entries)
+        if (entry.notification != 0)
+            m_server.close(entry.notification);
+    m_entries.clear();
 }
 
 void NotificationPrompts::ask(

@@ -37,6 +37,9 @@ public:
     // Without a schedule, a real timer closes finished notifications.
     NotificationPrompts(DesktopNotifications& server, SharePrompter& cards, DesktopLauncher& desktop,
         Schedule schedule = {}, QObject* parent = nullptr);
+    // Takes its notifications down: an Accept left on screen would answer nobody.
+    ~NotificationPrompts() override;
+    void withdrawAll();
 
     void ask(const IncomingShare& share, std::function<void(bool accept)> answer,
         std::function<void()> stop) override;

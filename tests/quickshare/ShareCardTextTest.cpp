@@ -154,16 +154,6 @@ TEST_F(ShareCardTextTest, ButtonsSymbolsAndTints)
     };
     for (const auto& [share, phase, buttons, expectedSymbol, expectedTint] : cases) {
         EXPECT_EQ(actions(phase), buttons);
-        // A notification has its own close, and offers to copy received text again.
-        std::vector<A> offered = buttons;
-        std::erase(offered, A::close);
-        const auto kind = phase.result.kind;
-        if (phase.kind == Phase::Kind::done
-            && (kind == ShareResult::Kind::text || kind == ShareResult::Kind::link))
-            offered.push_back(A::copy);
-        EXPECT_EQ(notificationActions(phase), offered);
-        for (const A action : offered)
-            EXPECT_EQ(actionForKey(actionKey(action)), action);
         EXPECT_EQ(symbol(share, phase), expectedSymbol);
         EXPECT_EQ(tint(phase), expectedTint);
     }
