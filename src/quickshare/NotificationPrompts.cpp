@@ -277,7 +277,7 @@ void NotificationPrompts::onAction(quint32 notification, const QString& key)
     act(found->first, *action);
 }
 
-void NotificationPrompts::act(const QUuid& id, Action action)
+void NotificationPrompts::act(QUuid id, Action action)
 {
     Entry& entry = m_entries.at(id);
     const std::uint64_t generation = entry.generation;

@@ -75,7 +75,8 @@ private:
     void onShown(const QUuid& id, std::uint64_t generation, std::optional<quint32> notification);
     void onAction(quint32 notification, const QString& key);
     void onClosed(quint32 notification);
-    void act(const QUuid& id, ShareCardText::Action action);
+    // By value: the entry holding the id may go while the action runs.
+    void act(QUuid id, ShareCardText::Action action);
     void forget(const QUuid& id);
 
     DesktopNotifications& m_server;

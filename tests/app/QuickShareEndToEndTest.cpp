@@ -183,9 +183,8 @@ TEST(QuickShareEndToEnd, DeclinedFileLeavesDownloadsEmpty)
     EXPECT_TRUE(QDir(r.downloads.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
 }
 
-// Run by tests/desktop/run.sh beside dunst on a private session bus. dunst's context menu lists
-// the actions of the notifications on screen ("#Accept (“Pixel 8” wants to send you a file)
-// [1,accept]"); the dmenu it runs is a script that picks the line of the label in the choice file.
+// Run by tests/desktop/run.sh beside dunst, whose context menu lists the actions on screen
+// ("#Accept (“Pixel 8” wants to send you a file) [1,accept]") for a script to pick from.
 TEST(QuickShareEndToEnd, OnWaylandTheDesktopsNotificationsAsk)
 {
     const QString choice = qEnvironmentVariable("TESSALY_NOTIFICATION_CHOICE");
@@ -194,9 +193,8 @@ TEST(QuickShareEndToEnd, OnWaylandTheDesktopsNotificationsAsk)
     ASSERT_TRUE(NotificationPrompts::suitsSession(qEnvironmentVariable("XDG_SESSION_TYPE"), QString()));
     const auto pick = [&](const char* label) {
         QFile file(choice);
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        file.write(label);
-        file.close();
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(label);
         QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
             QStringLiteral("org.dunstproject.cmd0"), QStringLiteral("ContextMenuCall")));

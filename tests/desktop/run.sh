@@ -198,11 +198,9 @@ scenario() { # NAME [VARIABLE=VALUE...] (for Tessaly)
 }
 
 # --- Share prompts through a real notification daemon ---
-# A Wayland session asks through org.freedesktop.Notifications; no compositor is needed, as
-# the session type picks the way. The application's share path (receiver, controller, prompts)
-# runs in the app tests' binary, with a phone over loopback. The test answers through dunst's
-# context menu, whose dmenu is the script below: it logs the menu, pictures the screen and
-# picks the line of the label in the choice file.
+# The session type alone picks notifications: no compositor needed. The share path runs in the
+# app tests' binary with a phone over loopback, and answers through dunst's context menu, whose
+# dmenu (the script below) logs the menu, pictures the screen and picks the chosen label's line.
 notifications() {
   command -v dunst >/dev/null || { echo "SKIP: notifications: dunst is missing (bash scripts/setup installs it)"; return; }
   cat >"$work/pick" <<EOF
@@ -228,10 +226,8 @@ EOF
   grep -q '^\[  PASSED  \] 1 test' "$work/notify.log" || { cat "$work/notify.log"; fail "notifications: the share path through dunst"; }
   grep -qF '#Accept (“Pixel 8” wants to send you a file)' "$work/menu.log" \
     || fail "notifications: dunst never showed the question"
-  for label in Accept "Show in Folder"; do
-    [ -e "$work/notify-$label.png" ] && convert "$work/notify-$label.png" -crop 500x160+780+0 \
-      "$shots/desktop-notification-$(echo "$label" | tr 'A-Z ' 'a-z-').png"
-  done
+  convert "$work/notify-Accept.png" -crop 500x160+780+0 "$shots/desktop-notification-asking.png"
+  convert "$work/notify-Show in Folder.png" -crop 500x160+780+0 "$shots/desktop-notification-saved.png"
   echo "PASS: notifications: dunst asked, Accept answered the phone, and Show in Folder the outcome"
   stop_all_but_x
 }
