@@ -61,6 +61,13 @@ std::size_t columnBreak(const std::vector<Group>& groups)
     return best;
 }
 
+void embolden(QWidget* widget)
+{
+    QFont bold = widget->font();
+    bold.setBold(true);
+    widget->setFont(bold);
+}
+
 QVBoxLayout* column(QWidget* parent)
 {
     auto* layout = new QVBoxLayout(parent);
@@ -99,11 +106,8 @@ MenuWindow::MenuWindow(MenuContent& content, QWidget* parent)
     for (QAction* action : groups.front())
         statusLines->addWidget(viewOf(action));
     // The first line says where the phone stands.
-    if (QLayoutItem* first = statusLines->itemAt(0)) {
-        QFont bold = first->widget()->font();
-        bold.setBold(true);
-        first->widget()->setFont(bold);
-    }
+    if (QLayoutItem* first = statusLines->itemAt(0))
+        embolden(first->widget());
     layout->addWidget(status);
 
     auto* columns = new QHBoxLayout;
@@ -115,7 +119,7 @@ MenuWindow::MenuWindow(MenuContent& content, QWidget* parent)
         if (!current || i == secondColumn) {
             current = new QWidget;
             current->setMinimumWidth(kColumnWidth);
-            column(current)->setSpacing(4);
+            column(current);
             columns->addWidget(current, 0, Qt::AlignTop);
         } else {
             static_cast<QVBoxLayout*>(current->layout())->addSpacing(12);
@@ -140,11 +144,8 @@ QWidget* MenuWindow::lineOf(QAction* action, bool heading)
     auto* label = new QLabel;
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
-    if (heading) {
-        QFont bold = label->font();
-        bold.setBold(true);
-        label->setFont(bold);
-    }
+    if (heading)
+        embolden(label);
     const auto sync = [label, action] {
         label->setText(action->text());
         label->setEnabled(action->isEnabled());

@@ -2,14 +2,24 @@
 
 #include <QSystemTrayIcon>
 
+#include "app/TrayIcon.h"
+
 namespace tessaly {
 
 TrayWatch::TrayWatch(Settings settings, QObject* parent)
     : QObject(parent)
     , m_settings(std::move(settings))
 {
-    if (!m_settings.trayAvailable)
-        m_settings.trayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
+    if (!m_settings.trayAvailable) {
+        // Qt settles once, when it makes its first tray icon, whether the icon goes over D-Bus (a
+        // status notifier watcher is on the bus) or XEmbed, and then asks only that one. On the
+        // D-Bus path its own answer opens a new bus connection each time: ours asks the same.
+        const bool overDBus = TrayIcon::statusNotifierHostPresent();
+        m_settings.trayAvailable = [overDBus] {
+            return overDBus ? TrayIcon::statusNotifierHostPresent()
+                            : QSystemTrayIcon::isSystemTrayAvailable();
+        };
+    }
     connect(&m_timer, &QTimer::timeout, this, &TrayWatch::poll);
     m_timer.start(m_settings.pollMs);
     poll();

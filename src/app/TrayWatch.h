@@ -17,7 +17,8 @@ class TrayWatch : public QObject {
 public:
     using Probe = std::function<bool()>;
     struct Settings {
-        Probe trayAvailable; // none: Qt's own answer (a status notifier host or an XEmbed tray)
+        // None: the answer Qt's tray icon goes by (a status notifier watcher, or an XEmbed tray).
+        Probe trayAvailable;
         int graceMs = 5000;
         int pollMs = 1000;
     };
