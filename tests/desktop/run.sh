@@ -8,8 +8,8 @@
 # the icon shows within 10 s and stands out from the panel (a contrast figure), that a click
 # opens the menu and "Getting Started…" the setup window, and that quitting ends the process
 # within 1 s ("Quit Tessaly" from the menu in "panel-late"). Scenario "theme-icon" checks the
-# icon only, with Qt following GNOME's icon theme: the panel then draws the theme's symbolic
-# phone in its own colours.
+# icon only, on the panel "panel-first" leaves, with Qt following GNOME's icon theme: the panel
+# then draws the theme's symbolic phone in its own colours.
 # Scenario "notifications" (with TESTS_APP): share prompts of a Wayland session through dunst.
 # Usage: run.sh TESSALY SCREENSHOT_FOLDER [TESTS_APP]
 set -uo pipefail
@@ -140,8 +140,9 @@ stop_all_but_x() { local x=${groups[0]}; groups=("${groups[@]:1}"); stop_all; gr
 scenario() { # NAME [VARIABLE=VALUE...] (for Tessaly)
   local name=$1 began shown=""
   shift
-  start_bus
-  if [ "$name" != panel-late ]; then
+  # "theme-icon" follows "panel-first" on its bus and panel.
+  if [ "$name" = panel-first ] || [ "$name" = panel-late ]; then start_bus; fi
+  if [ "$name" = panel-first ]; then
     start_panel
     for _ in $(seq 100); do tray_ready && break; sleep 0.1; done
   fi
@@ -194,7 +195,7 @@ scenario() { # NAME [VARIABLE=VALUE...] (for Tessaly)
     menu_keys Up
     expect_quit "$name" xdotool key Return
   fi
-  stop_all_but_x
+  [ "$name" = panel-first ] || stop_all_but_x
 }
 
 # --- Share prompts through a real notification daemon ---
@@ -234,7 +235,7 @@ EOF
 
 [ -n "$tests_app" ] && notifications
 scenario panel-first
-scenario panel-late
 scenario theme-icon XDG_CURRENT_DESKTOP=GNOME
+scenario panel-late
 grep -q "no system tray yet" "$work/panel-late.err" || fail "panel-late: no word on standard error about the missing tray"
 echo "PASS: desktop"
