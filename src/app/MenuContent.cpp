@@ -3,7 +3,9 @@
 #include <QActionGroup>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QStyle>
+#include <QStyleOptionMenuItem>
 #include <QWidgetAction>
 
 #include "controller/AppState.h"
@@ -16,6 +18,36 @@ namespace {
 QString text(std::string_view utf8)
 {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// How far into an item the style draws its title, found by drawing one with and without a
+// title: styles place it differently, and a text line should start where the titles do.
+int itemTitleIndent(const QMenu& menu)
+{
+    QStyleOptionMenuItem option;
+    option.initFrom(&menu);
+    option.menuItemType = QStyleOptionMenuItem::Normal;
+    option.checkType = QStyleOptionMenuItem::NotCheckable;
+    option.menuHasCheckableItems = true;
+    option.font = menu.font();
+    option.fontMetrics = QFontMetrics(option.font);
+    option.rect = QRect(0, 0, 240, option.fontMetrics.height() + 8);
+    const auto draw = [&](const QString& title) {
+        option.text = title;
+        QImage image(option.rect.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        menu.style()->drawControl(QStyle::CE_MenuItem, &option, &painter, &menu);
+        return image;
+    };
+    const QChar block(0x2588);
+    const QImage plain = draw(QString());
+    const QImage titled = draw(QString(block));
+    for (int x = 0; x < plain.width(); ++x)
+        for (int y = 0; y < plain.height(); ++y)
+            if (plain.pixel(x, y) != titled.pixel(x, y))
+                return std::max(0, x - option.fontMetrics.leftBearing(block));
+    return 0;
 }
 
 } // namespace
@@ -168,7 +200,11 @@ QAction* MenuContent::addText(QMenu* into)
     // A label rather than a disabled item: information, not a greyed-out choice.
     auto* item = new QWidgetAction(menu);
     auto* label = new QLabel;
-    label->setContentsMargins(m_menu->style()->pixelMetric(QStyle::PM_MenuHMargin) + 8, 3, 12, 3);
+    if (m_titleIndent < 0)
+        m_titleIndent = itemTitleIndent(*m_menu);
+    // The first line keeps clear of the menu's top border.
+    const int top = menu->actions().isEmpty() ? 6 : 3;
+    label->setContentsMargins(m_titleIndent, top, m_titleIndent / 2 + 6, 3);
     label->setTextFormat(Qt::PlainText);
     item->setDefaultWidget(label);
     menu->addAction(item);

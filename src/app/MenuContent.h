@@ -51,6 +51,7 @@ private:
     AppState& m_state;
     QMenu* m_menu;
     std::set<const QObject*> m_openViews;
+    int m_titleIndent = -1;
 
     QAction* m_status = nullptr;
     QAction* m_mirroringLine = nullptr;

@@ -156,7 +156,7 @@ TEST_F(MenuTest, RefreshRunsFromTheFirstOpeningToTheLastClosingWhoeverDrawsTheMe
 // phone on USB and on the hotspot, after an error; mirroring over Wi-Fi.
 using MenuTable = std::vector<std::pair<QString, const char*>>;
 const MenuTable kMainMenu = {
-    { "adb or scrcpy not found", "x..." },
+    { "adb and scrcpy not found", "x..." },
     { "Connected via USB (Pixel_7)", ".x.." },
     { "Connected via USB + Hotspot (Pixel_7)", "..x." },
     { "Connected via Wi-Fi (Pixel_7)", "...x" },
@@ -295,6 +295,43 @@ TEST_F(MenuTest, WindowButtonsDriveTheControllerAndItsShowingCountsAsAnOpenMenu)
     EXPECT_TRUE(state.hasRefreshTimer()) << "the menu's closing ended the window's refresh";
     window.close();
     EXPECT_FALSE(state.hasRefreshTimer());
+    EXPECT_TRUE(waitUntilIdle(state));
+}
+
+// Where the ink of an entry starts: its leftmost and topmost pixels that differ from the
+// menu's background, as the menu draws them.
+QPoint inkStart(QMenu& menu, QAction* entry)
+{
+    const QImage image = menu.grab().toImage();
+    const QRect band = menu.actionGeometry(entry);
+    const QRgb background = image.pixel(band.left() + 2, band.center().y());
+    QPoint start(band.right(), band.bottom());
+    // Inside the menu's border.
+    for (int y = std::max(band.top(), 1); y <= band.bottom(); ++y)
+        for (int x = std::max(band.left(), 1); x < band.right(); ++x)
+            if (qGray(image.pixel(x, y)) < qGray(background) - 60) {
+                start.setX(std::min(start.x(), x));
+                start.setY(std::min(start.y(), y));
+            }
+    return start;
+}
+
+TEST_F(MenuTest, TextLinesStartWhereItemTitlesDoAndClearOfTheTopBorder)
+{
+    state.place({ kUsb });
+    QMenu* const menus[] = { &menu, &hotspot };
+    for (QMenu* m : menus) {
+        m->popup(QPoint(0, 0));
+        QCoreApplication::processEvents();
+    }
+    QAction* const firstLine = menu.actions().first();
+    const int titles = inkStart(menu, find("Getting Started…")).x();
+    EXPECT_NEAR(inkStart(menu, firstLine).x(), titles, 2);
+    EXPECT_NEAR(inkStart(hotspot, hotspot.actions().first()).x(), titles, 2);
+    EXPECT_NEAR(inkStart(hotspot, item(hotspot, QStringLiteral("Connect via Hotspot"))).x(), titles, 2);
+    EXPECT_GE(inkStart(menu, firstLine).y(), 6);
+    for (QMenu* m : menus)
+        m->hide();
     EXPECT_TRUE(waitUntilIdle(state));
 }
 
