@@ -178,8 +178,10 @@ bool AppState::isOnHotspot() const
 
 std::string AppState::statusText() const
 {
+    if (!m_adb && !m_scrcpyPath)
+        return "adb and scrcpy not found";
     if (!toolsFound())
-        return "adb or scrcpy not found";
+        return std::string(m_adb ? "scrcpy" : "adb") + " not found";
     const Device* usb = nullptr;
     const Device* wifi = nullptr;
     for (const Device& d : m_devices) {

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <tuple>
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -150,12 +151,18 @@ TEST(AppStateTest, StartRunsTheServerThenReadsThePhonesAndAFailedListEmptiesThem
     QCoro::waitFor(state->refresh());
     EXPECT_EQ(state->statusText(), "Phone not found");
 
-    ControllerRig noAdb;
-    noAdb.withAdb = false;
-    auto without = noAdb.make();
-    without->start();
-    ASSERT_TRUE(test::waitUntilIdle(*without));
-    EXPECT_EQ(without->statusText(), "adb or scrcpy not found");
+    // The status line names what is missing.
+    for (const auto& [adb, scrcpy, line] : { std::tuple { false, true, "adb not found" },
+             { true, false, "scrcpy not found" }, { false, false, "adb and scrcpy not found" } }) {
+        ControllerRig missing;
+        missing.withAdb = adb;
+        missing.withScrcpy = scrcpy;
+        missing.adb.on({ "devices", "-l" }, deviceList({}));
+        auto without = missing.make();
+        without->start();
+        ASSERT_TRUE(test::waitUntilIdle(*without));
+        EXPECT_EQ(without->statusText(), line);
+    }
 }
 
 TEST(AppStateTest, RefreshTimerLivesOnlyWhileTheMenuIsOpen)
