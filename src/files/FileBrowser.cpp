@@ -147,9 +147,9 @@ void FileBrowser::show(const std::optional<FolderListing>& listing, const std::v
         const bool unauthorized = std::any_of(
             devices.begin(), devices.end(), [](const Device& d) { return d.state == "unauthorized"; });
         m_notice = unauthorized
-            ? "Unlock your phone and tap “Allow”,\nthen click ↻"
-            : "Phone not found.\nPlug in the USB cable (or connect wirelessly from the menu bar "
-              "icon), then click ↻";
+            ? "Unlock your phone and tap “Allow”,\nthen click the reload button (Ctrl+R)"
+            : "Phone not found.\nPlug in the USB cable (or connect wirelessly from the Tessaly "
+              "menu), then click the reload button (Ctrl+R)";
     } else {
         m_linkLine = m_phone->connection == Device::Connection::usb
             ? "USB cable"

@@ -36,10 +36,10 @@ TEST(FileBrowserTest, ReloadShowsTheFolderOrTheNoticeThatExplainsWhy)
         { std::nullopt, std::nullopt, { "Notes", "b.txt" }, "", "USB cable" },
         { Found {}, std::nullopt, {}, "adb is missing.\nInstall it with: sudo apt install adb", "" },
         { Found { ADB {}, { unauthorized }, std::nullopt }, std::nullopt, {},
-            "Unlock your phone and tap “Allow”,\nthen click ↻", "" },
+            "Unlock your phone and tap “Allow”,\nthen click the reload button (Ctrl+R)", "" },
         { Found { ADB {}, {}, std::nullopt }, std::nullopt, {},
-            "Phone not found.\nPlug in the USB cable (or connect wirelessly from the menu bar icon), then "
-            "click ↻",
+            "Phone not found.\nPlug in the USB cable (or connect wirelessly from the Tessaly menu), "
+            "then click the reload button (Ctrl+R)",
             "" },
         { std::nullopt,
             StandInTool::Answer {
