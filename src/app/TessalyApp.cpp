@@ -8,11 +8,13 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "app/MenuContent.h"
+#include "app/MenuPlacement.h"
 #include "app/MenuWindow.h"
 #include "app/PairingWindow.h"
 #include "app/SetupWindow.h"
@@ -77,11 +79,12 @@ TessalyApp::TessalyApp(AppState& state, TrayWatch::Settings tray, QObject* paren
     m_tray = std::make_unique<QSystemTrayIcon>();
     m_tray->setToolTip(QStringLiteral("Tessaly"));
     m_tray->setContextMenu(m_menu->menu());
-    // A left click opens the same menu as a right click.
+    // A left click opens the same menu as a right click, beside the panel rather than over it.
+    // A panel that draws the menu itself shows it on a right click and asks for nothing.
     connect(
         m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger)
-                m_menu->menu()->popup(QCursor::pos());
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+                openMenuBesidePanel();
         });
     connect(&m_state, &AppState::changed, this, &TessalyApp::updateIcon);
     updateIcon();
@@ -104,6 +107,23 @@ void TessalyApp::showWindow(const QString& activationToken)
     if (!activationToken.isEmpty())
         qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
     m_window->bringForward();
+}
+
+void TessalyApp::openMenuBesidePanel()
+{
+    QMenu* menu = m_menu->menu();
+    const QPoint cursor = QCursor::pos();
+    std::optional<QRect> panel = MenuPlacement::panelUnderPointer();
+    if (!panel && m_tray->geometry().isValid())
+        panel = m_tray->geometry();
+    const QScreen* screen = QGuiApplication::screenAt(cursor);
+    const QRect area = screen ? screen->geometry() : QRect(cursor, QSize(1, 1));
+    const QPoint place = MenuPlacement::position(panel, cursor, menu->sizeHint(), area);
+    // Qt's own tray has already opened it at the cursor on a right click.
+    if (menu->isVisible())
+        menu->move(place);
+    else
+        menu->popup(place);
 }
 
 void TessalyApp::quit()

@@ -41,6 +41,7 @@ public:
 
 private:
     void updateIcon();
+    void openMenuBesidePanel();
     void quit();
 
     AppState& m_state;

@@ -184,6 +184,8 @@ scenario() { # NAME [VARIABLE=VALUE...] (for Tessaly)
   cp "$work/menu.png" "$shots/desktop-$name-menu.png"
   at_least "$(compare -metric AE -fuzz 8% "$work/icon.png" "$work/menu.png" null: 2>&1)" 20000 \
     || fail "$name: a click on the icon opened no menu"
+  at_least 20 "$(compare -metric AE -fuzz 8% "$work/icon.png[$area]" "$work/menu.png[$area]" null: 2>&1)" \
+    || fail "$name: the menu opened over the icon rather than beside the panel"
   for _ in $(seq 30); do xdotool search --name 'Getting Started' >/dev/null && break; sleep 0.2; done
   xdotool search --name 'Getting Started' >/dev/null || fail "$name: \"Getting Started…\" opened no window"
   echo "PASS: $name: the click opened the menu and \"Getting Started…\" the setup window"
