@@ -7,7 +7,8 @@ set(CPACK_PACKAGE_NAME tessaly)
 set(CPACK_PACKAGE_VENDOR Tessaly)
 set(CPACK_PACKAGE_CONTACT "Tessaly developers <tessaly@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "use your Android phone from this computer")
-set(CPACK_PACKAGE_DESCRIPTION
+# One string: several arguments would make a list, and each ";" would show in the description.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "A tray application that mirrors and controls an Android phone's screen (with scrcpy),\n"
   "switches the phone between cable and wireless debugging, copies files both ways and\n"
   "receives Quick Share from nearby phones.")
