@@ -27,7 +27,7 @@ QString firstTwo(const QStringList& names)
 {
     QString line = names.mid(0, 2).join(QStringLiteral(", "));
     if (names.size() > 2)
-        line += QStringLiteral(" and %1 more").arg(names.size() - 2);
+        line += QStringLiteral(" and %1\u00a0more").arg(names.size() - 2);
     return line;
 }
 

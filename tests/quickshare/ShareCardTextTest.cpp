@@ -64,10 +64,10 @@ TEST_F(ShareCardTextTest, DetailsForEveryPhase)
     const std::string longLine(200, 'x');
     const std::pair<Phase, QString> fileCases[] = {
         // The size keeps to the line of the last name.
-        { Phase::asking(), QStringLiteral("a, b and 3 more\u00a0·\u00a01.5\u00a0MB") },
+        { Phase::asking(), QStringLiteral("a, b and 3\u00a0more\u00a0·\u00a01.5\u00a0MB") },
         { Phase::done(ShareResult::saved(
               { "/home/u/Downloads/x.jpg", "/home/u/Downloads/y.png", "/home/u/Downloads/z.pdf" })),
-            QStringLiteral("x.jpg, y.png and 1 more") },
+            QStringLiteral("x.jpg, y.png and 1\u00a0more") },
         { Phase::done(ShareResult::receivedText(longLine)),
             QStringLiteral("It is on the clipboard: paste it anywhere with Ctrl+V.\n")
                 + QString(140, QLatin1Char('x')) + QStringLiteral("…") },
