@@ -31,6 +31,14 @@ QString text(const std::string& utf8)
     return QString::fromStdString(utf8);
 }
 
+QString duration(double seconds)
+{
+    const int whole = qRound(seconds);
+    if (whole >= 60 && whole % 60 == 0)
+        return whole == 60 ? QStringLiteral("1 minute") : QStringLiteral("%1 minutes").arg(whole / 60);
+    return whole == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(whole);
+}
+
 } // namespace
 
 PairingWindow::PairingWindow(std::unique_ptr<WirelessPairing> pairing, QWidget* parent)
@@ -62,7 +70,9 @@ PairingWindow::PairingWindow(std::unique_ptr<WirelessPairing> pairing, QWidget* 
                        "Wireless debugging and switch it on.\n\n"
                        "2. Tap “Pair device with QR code”.\n\n"
                        "3. Point the phone at this code. Keep the phone and this computer on the same "
-                       "home Wi-Fi."));
+                       "home Wi-Fi.\n\n"
+                       "The code works for %1.")
+            .arg(duration(m_pairing->codeLifetime())));
     codeRow->addWidget(steps, 1, Qt::AlignTop);
     layout->addWidget(m_codeArea);
 
@@ -140,9 +150,13 @@ void PairingWindow::redraw()
     // The code belongs to the attempt under way; a finished or failed one has spent it.
     m_qr->setText(running ? pairing.qrText() : std::string());
     m_codeArea->setVisible(running);
+    m_qr->setSpent(pairing.stage() == WirelessPairing::Stage::pairing
+        || pairing.stage() == WirelessPairing::Stage::connecting);
 
     m_status->setVisible(!error && pairing.stage() != WirelessPairing::Stage::idle);
-    m_status->setText((connected ? QStringLiteral("✅ ") : QStringLiteral("⏳ ")) + text(pairing.status()));
+    m_status->setText(connected ? QStringLiteral("✅ ") + text(pairing.status())
+                + QStringLiteral("\nNext: choose “Mirror Phone” in the Tessaly menu.")
+                                : QStringLiteral("⏳ ") + text(pairing.status()));
 
     m_errorIcon->setVisible(error.has_value());
     m_errorTitle->setVisible(error.has_value());

@@ -1,6 +1,7 @@
 #include "app/QrCodeView.h"
 
 #include <memory>
+#include <utility>
 
 #include <QPainter>
 
@@ -39,6 +40,12 @@ void QrCodeView::setText(const std::string& text)
     update();
 }
 
+void QrCodeView::setSpent(bool spent)
+{
+    if (std::exchange(m_spent, spent) != spent)
+        update();
+}
+
 QSize QrCodeView::sizeHint() const
 {
     return { 232, 232 };
@@ -59,11 +66,20 @@ void QrCodeView::paintEvent(QPaintEvent*)
     const int drawn = module * total;
     const QRect area((width() - drawn) / 2, (height() - drawn) / 2, drawn, drawn);
     painter.fillRect(area, Qt::white);
+    const QColor ink = m_spent ? QColor(0xd8, 0xd8, 0xd8) : QColor(Qt::black);
     for (int y = 0; y < m_width; ++y)
         for (int x = 0; x < m_width; ++x)
             if (isDark(x, y))
                 painter.fillRect(area.x() + (x + kQuietZone) * module, area.y() + (y + kQuietZone) * module,
-                    module, module, Qt::black);
+                    module, module, ink);
+    if (m_spent && m_width > 0) {
+        QFont font = painter.font();
+        font.setBold(true);
+        font.setPointSizeF(font.pointSizeF() * 1.3);
+        painter.setFont(font);
+        painter.setPen(QColor(0x55, 0x55, 0x55));
+        painter.drawText(area, Qt::AlignCenter, QStringLiteral("Scanned"));
+    }
 }
 
 } // namespace tessaly

@@ -1,5 +1,7 @@
 #include "controller/WirelessPairing.h"
 
+#include <algorithm>
+
 #include <QDeadlineTimer>
 #include <QRandomGenerator>
 
@@ -288,9 +290,13 @@ QCoro::Task<> WirelessPairing::attempt(std::uint64_t generation)
     if (gone())
         co_return;
     m_model = "your phone";
-    for (const Device& device : m_state.devices())
-        if (device.serial == serial)
+    for (const Device& device : m_state.devices()) {
+        if (device.serial == serial) {
+            // adb lists the model with its spaces turned into underscores.
             m_model = AppState::phoneKey(device);
+            std::replace(m_model.begin(), m_model.end(), '_', ' ');
+        }
+    }
     setStage(Stage::connected);
 }
 

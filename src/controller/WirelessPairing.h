@@ -59,6 +59,8 @@ public:
     // The QR code's text; empty before the first start.
     std::string qrText() const;
     const std::string& serviceName() const { return m_name; }
+    // How long the phone has to scan a code, in seconds.
+    double codeLifetime() const { return m_limits.scanWait; }
     const std::optional<FriendlyError>& error() const { return m_error; }
     // The failure is this adb's age: pairing needs platform-tools 30 or later.
     bool needsNewerAdb() const { return m_needsNewerAdb; }

@@ -39,7 +39,7 @@ TEST(WirelessPairing, PairsTheAnnouncedPhoneAndConnectsItLikeGoWireless)
     EXPECT_EQ(p.rig.adb.calls(),
         (Calls { { "version" }, { "pair", "192.168.1.23:37105", password },
             { "connect", "192.168.1.23:41234" }, { "devices", "-l" } }));
-    EXPECT_EQ(p.pairing->status(), "Paired and connected to Pixel_7");
+    EXPECT_EQ(p.pairing->status(), "Paired and connected to Pixel 7");
     EXPECT_EQ(p.rig.defaults->readString(AppState::kLastPhoneIP), "192.168.1.23");
     EXPECT_TRUE(p.rig.defaults->object(AppState::kLastWasHotspot).has_value());
     EXPECT_FALSE(p.rig.defaults->readBool(AppState::kLastWasHotspot));
