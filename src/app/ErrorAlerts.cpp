@@ -1,11 +1,13 @@
 #include "app/ErrorAlerts.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -17,6 +19,25 @@ QString applicationTitle()
 {
     return QStringLiteral("Tessaly");
 }
+
+// Windows' button order puts help last; the desktops' orders (and the other windows) put it first.
+class HelpAtLeftStyle : public QProxyStyle {
+public:
+    explicit HelpAtLeftStyle(QObject* owner)
+        : QProxyStyle(QApplication::style()->name())
+    {
+        setParent(owner);
+    }
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+        QStyleHintReturn* returned) const override
+    {
+        const int answer = QProxyStyle::styleHint(hint, option, widget, returned);
+        return hint == SH_DialogButtonLayout && answer == QDialogButtonBox::WinLayout
+            ? QDialogButtonBox::KdeLayout
+            : answer;
+    }
+};
 
 // Wide enough that a sentence or two of advice reads as a paragraph, not a column.
 constexpr int kAlertTextWidth = 380;
@@ -70,7 +91,10 @@ std::unique_ptr<QMessageBox> buildErrorAlert(const FriendlyError& error)
     auto box = buildAlert(
         QMessageBox::Warning, QString::fromStdString(error.title), QString::fromStdString(error.advice));
     if (!error.details.empty()) {
-        QPushButton* details = box->addButton(QStringLiteral("Show Details"), QMessageBox::ActionRole);
+        // At the left end of the buttons, where the other windows have their details button too.
+        QPushButton* details = box->addButton(QStringLiteral("Show Details"), QMessageBox::HelpRole);
+        if (auto* buttons = box->findChild<QDialogButtonBox*>())
+            buttons->setStyle(new HelpAtLeftStyle(buttons));
         details->setObjectName(QLatin1String(kShowDetailsButton));
     }
     return box;

@@ -204,6 +204,13 @@ QWidget* FilesWindow::makeBottomBar()
     row->setContentsMargins(10, 8, 10, 8);
     row->setSpacing(8);
 
+    // At the left end, as in the other windows, apart from the buttons that act.
+    m_details = new QPushButton(QStringLiteral("Details…"));
+    connect(m_details, &QPushButton::clicked, this, [this] {
+        if (m_browser.failureDetails() && showDetails)
+            showDetails(*m_browser.failureDetails());
+    });
+    row->addWidget(m_details);
     m_copying = new QProgressBar;
     m_copying->setRange(0, 0);
     m_copying->setTextVisible(false);
@@ -217,12 +224,6 @@ QWidget* FilesWindow::makeBottomBar()
     m_result->setTextFormat(Qt::PlainText);
     makeSecondary(m_result);
     row->addWidget(m_result, 1);
-    m_details = new QPushButton(QStringLiteral("Details…"));
-    connect(m_details, &QPushButton::clicked, this, [this] {
-        if (m_browser.failureDetails() && showDetails)
-            showDetails(*m_browser.failureDetails());
-    });
-    row->addWidget(m_details);
 
     m_stop = new QPushButton(QStringLiteral("Stop"));
     connect(m_stop, &QPushButton::clicked, this, [this] { m_browser.transfers().cancel(); });

@@ -12,6 +12,7 @@
 
 #include "app/ErrorAlerts.h"
 #include "app/WidgetPresenter.h"
+#include "support/ButtonPlacement.h"
 #include "support/Screenshots.h"
 
 namespace tessaly {
@@ -51,6 +52,7 @@ TEST(ErrorAlertsTest, WarningOffersShowDetailsOnlyWhenThereAreDetailsAndShowsNoM
     EXPECT_EQ(buttonTexts(*detailed), (QStringList { QStringLiteral("OK"), QStringLiteral("Show Details") }));
     EXPECT_EQ(detailed->defaultButton()->text(), QStringLiteral("OK"));
     EXPECT_FALSE(saveScreenshot(detailed.get(), QStringLiteral("error-alert")).isEmpty());
+    EXPECT_TRUE(test::isLeftmostButton(*detailed, static_cast<QPushButton*>(detailed->buttons().last())));
 }
 
 TEST(ErrorAlertsTest, DetailsWindowIsAFixedScrollingMonospacedView)

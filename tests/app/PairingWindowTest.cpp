@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <QLabel>
 #include <QPushButton>
 
@@ -5,6 +7,7 @@
 
 #include "app/PairingWindow.h"
 #include "app/QrCodeView.h"
+#include "support/ButtonPlacement.h"
 #include "support/PairingRig.h"
 #include "support/Screenshots.h"
 
@@ -13,6 +16,17 @@ namespace {
 
 using namespace test;
 using Stage = WirelessPairing::Stage;
+
+// The lowest grey level of a widget's drawing.
+int darkest(QWidget& widget)
+{
+    const QImage image = widget.grab().toImage();
+    int lowest = 255;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            lowest = std::min(lowest, qGray(image.pixel(x, y)));
+    return lowest;
+}
 
 // The window over a pairing rig.
 struct OpenWindow : PairingRig {
@@ -45,14 +59,23 @@ TEST(PairingWindow, ShowsTheCodeAndEachStepUpToTheConnectedPhone)
         { Stage::waiting, "⏳ Waiting for your phone to scan…", "pairing-waiting" },
         { Stage::pairing, "⏳ Pairing…", "pairing-pairing" },
         { Stage::connecting, "⏳ Connecting…", "pairing-connecting" },
-        { Stage::connected, "✅ Paired and connected to Pixel_7", "pairing-connected" },
+        { Stage::connected,
+            "✅ Paired and connected to Pixel 7\nNext: choose “Mirror Phone” in the Tessaly menu.",
+            "pairing-connected" },
     };
+    const auto labels = w.window->findChildren<QLabel*>();
+    EXPECT_EQ(std::count_if(labels.begin(), labels.end(),
+                  [](QLabel* label) { return label->text().endsWith("The code works for 1 minute."); }),
+        1);
     for (const auto& [stage, line, screenshot] : steps) {
         ASSERT_TRUE(w.reaches(stage)) << line;
         EXPECT_EQ(w.says(), QString::fromUtf8(line));
         const bool running = stage != Stage::connected;
         EXPECT_EQ(w.shown(&w.window->qrCode()), running);
         EXPECT_EQ(w.window->qrCode().moduleCount() > 20, running);
+        // Once scanned, the code is spent: nothing of it stays dark enough to scan.
+        const bool spent = stage == Stage::pairing || stage == Stage::connecting;
+        EXPECT_TRUE(!running || (darkest(w.window->qrCode()) > 64) == spent);
         EXPECT_EQ(w.part<QPushButton>(PairingWindow::kCancel)->text(), running ? "Cancel" : "Close");
         EXPECT_FALSE(w.shown(w.part<QPushButton>(PairingWindow::kTryAgain)));
         saveScreenshot(w.window.get(), QString::fromUtf8(screenshot));
@@ -86,6 +109,8 @@ TEST(PairingWindow, ShowsFailuresAsFriendlyErrors)
         EXPECT_EQ(w.says(), QString::fromStdString(c.title));
         EXPECT_FALSE(w.shown(&w.window->qrCode()));
         EXPECT_EQ(w.shown(w.part<QPushButton>(PairingWindow::kShowDetails)), c.details);
+        EXPECT_TRUE(
+            !c.details || isLeftmostButton(*w.window, w.part<QPushButton>(PairingWindow::kShowDetails)));
         EXPECT_EQ(w.shown(w.part<QPushButton>(PairingWindow::kTryAgain)), c.tryAgain);
         saveScreenshot(w.window.get(), QString::fromUtf8(c.screenshot));
     }

@@ -12,6 +12,7 @@
 #include "files/FileTableModel.h"
 #include "files/FilesWindow.h"
 #include "files/TransferRig.h"
+#include "support/ButtonPlacement.h"
 #include "support/Screenshots.h"
 
 using namespace tessaly;
@@ -215,6 +216,7 @@ TEST(FilesWindowTest, Screenshots)
     QPushButton* detailsButton = rig.button(QStringLiteral("Details…"));
     ASSERT_TRUE(detailsButton->isVisible());
     EXPECT_FALSE(saveScreenshot(&rig.window, QStringLiteral("files-result")).isEmpty());
+    EXPECT_TRUE(isLeftmostButton(rig.window, detailsButton));
     detailsButton->click();
     EXPECT_EQ(rig.details,
         (std::vector<std::string> { "gone.txt: it can't be read on this computer\n"
