@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <unordered_set>
 
 #include <QDir>
 #include <QFileDialog>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
 
 #include "controller/AppState.h"
 #include "files/TransferRules.h"
@@ -20,6 +24,26 @@ namespace {
 std::string itemCount(int count)
 {
     return count == 1 ? std::string("1 item") : std::to_string(count) + " items";
+}
+
+std::shared_ptr<const FileOrder> nothingShown()
+{
+    return std::make_shared<const FileOrder>();
+}
+
+// The entries a person sees, with their collation keys; a large folder takes a while.
+QCoro::Task<std::shared_ptr<const FileOrder>> arrange(std::vector<PhoneFile> entries)
+{
+    QFuture<std::shared_ptr<const FileOrder>> future
+        = QtConcurrent::run([entries = std::move(entries)]() mutable {
+              std::erase_if(entries, [](const PhoneFile& file) {
+                  return file.kind == PhoneFile::Kind::other || file.name.starts_with(".");
+              });
+              auto order = std::make_shared<FileOrder>();
+              order->setFiles(std::move(entries));
+              return std::shared_ptr<const FileOrder>(std::move(order));
+          });
+    co_return co_await future;
 }
 
 std::optional<std::string> systemDownloads()
@@ -36,6 +60,7 @@ FileBrowser::FileBrowser(PhoneFinder findPhone, QObject* parent)
     : QObject(parent)
     , downloadsFolder(systemDownloads)
     , revealFiles([](const std::vector<std::string>& paths) { XdgDesktopLauncher().showInFolder(paths); })
+    , m_shown(nothingShown())
     , m_transfers(std::make_unique<FileTransfers>())
     , m_findPhone(std::move(findPhone))
 {
@@ -59,7 +84,7 @@ FileBrowser& FileBrowser::shared()
 {
     static FileBrowser* browser = [] {
         auto* made = new FileBrowser(&FileBrowser::findWithController);
-        AppState::shared().setFileCopiesStop([made] { made->transfers().cancel(); });
+        AppState::shared().setFileCopiesStop([made] { made->transfers().stopAndWait(); });
         return made;
     }();
     return *browser;
@@ -98,7 +123,7 @@ void FileBrowser::open(const PhoneFolder& folder)
     if (!Validation::isSafePhonePath(folder.path()))
         return;
     m_folder = folder;
-    m_files.clear();
+    m_shown = nothingShown();
     m_notice.reset();
     m_selectedNames.clear();
     emit changed();
@@ -124,22 +149,27 @@ QCoro::Task<> FileBrowser::reloadNow(int number, PhoneFolder folder)
     QPointer self(this);
     Found found = co_await m_findPhone();
     std::optional<FolderListing> listing;
-    if (found.adb && found.phone)
+    std::shared_ptr<const FileOrder> shown;
+    if (found.adb && found.phone) {
         listing = co_await found.adb->list(folder, found.phone->serial);
+        if (auto* files = std::get_if<FolderListing::Files>(&listing->value))
+            shown = co_await arrange(std::move(files->files));
+    }
     // Only the newest reload may publish: an older answer would show a stale folder.
     if (!self || m_loadNumber != number)
         co_return;
     m_isLoading = false;
     m_adb = std::move(found.adb);
     m_phone = std::move(found.phone);
-    show(listing, found.devices);
+    show(listing, std::move(shown), found.devices);
     emit changed();
     emit loaded();
 }
 
-void FileBrowser::show(const std::optional<FolderListing>& listing, const std::vector<Device>& devices)
+void FileBrowser::show(const std::optional<FolderListing>& listing, std::shared_ptr<const FileOrder> shown,
+    const std::vector<Device>& devices)
 {
-    m_files.clear();
+    m_shown = shown ? std::move(shown) : nothingShown();
     if (!m_adb) {
         m_notice = "adb is missing.\nInstall it with: sudo apt install adb";
     } else if (!m_phone) {
@@ -158,23 +188,21 @@ void FileBrowser::show(const std::optional<FolderListing>& listing, const std::v
             m_notice = "Couldn’t read this folder.";
         } else if (const auto* failed = listing->failed()) {
             m_notice = "Couldn’t read this folder.\n" + TransferRules::lastLine(failed->message);
+        } else if (!files().empty()) {
+            m_notice.reset();
+        } else if (listing->files()->folderSeen) {
+            m_notice = "This folder is empty.\nDrag files here to copy them to your phone.";
         } else {
-            for (const PhoneFile& file : listing->files()->files) {
-                if (file.kind != PhoneFile::Kind::other && !file.name.starts_with("."))
-                    m_files.push_back(file);
-            }
-            if (!m_files.empty())
-                m_notice.reset();
-            else if (listing->files()->folderSeen)
-                m_notice = "This folder is empty.\nDrag files here to copy them to your phone.";
-            else
-                m_notice = "Nothing to show here.\nThis folder is empty, or it isn’t on your phone.";
+            m_notice = "Nothing to show here.\nThis folder is empty, or it isn’t on your phone.";
         }
     }
-    std::erase_if(m_selectedNames, [&](const std::string& name) {
-        return std::none_of(
-            m_files.begin(), m_files.end(), [&](const PhoneFile& f) { return f.name == name; });
-    });
+    if (m_selectedNames.empty())
+        return;
+    std::unordered_set<std::string_view> present;
+    present.reserve(files().size());
+    for (const PhoneFile& file : files())
+        present.insert(file.name);
+    std::erase_if(m_selectedNames, [&](const std::string& name) { return present.count(name) == 0; });
 }
 
 void FileBrowser::finished(const FileTransfers::Summary& summary)
@@ -236,7 +264,7 @@ std::optional<PromisedFile> FileBrowser::promise(const PhoneFile& file)
 void FileBrowser::saveSelectionToDownloads()
 {
     std::vector<PhoneItem> items;
-    for (const PhoneFile& file : m_files) {
+    for (const PhoneFile& file : files()) {
         if (m_selectedNames.count(file.name) != 0)
             items.push_back(item(file));
     }

@@ -12,6 +12,7 @@
 
 #include <QCoroTask>
 
+#include "files/FileOrder.h"
 #include "files/FileTransfers.h"
 #include "phone/ADB.h"
 #include "phone/PhoneFiles.h"
@@ -49,7 +50,9 @@ public:
     static QCoro::Task<Found> findWithController();
 
     const PhoneFolder& folder() const { return m_folder; }
-    const std::vector<PhoneFile>& files() const { return m_files; }
+    const std::vector<PhoneFile>& files() const { return m_shown->files(); }
+    // The entries shown with their collation keys, made off the GUI thread.
+    const std::shared_ptr<const FileOrder>& shown() const { return m_shown; }
     const std::optional<std::string>& notice() const { return m_notice; }
     bool isLoading() const { return m_isLoading; }
     const std::string& linkLine() const { return m_linkLine; }
@@ -58,12 +61,16 @@ public:
     const std::optional<std::string>& failureDetails() const { return m_failureDetails; }
     const std::set<std::string>& selectedNames() const { return m_selectedNames; }
     bool isDropTarget() const { return m_isDropTarget; }
+    // Rows of this window are being dragged out: whatever is dropped on the window meanwhile is
+    // those rows coming back (a platform may hand them over as plain file URLs), and is refused.
+    bool isDraggingOut() const { return m_isDraggingOut; }
     FileTransfers& transfers() { return *m_transfers; }
     bool canGoUp() const { return !m_folder.names.empty(); }
     bool isConnected() const { return m_phone.has_value(); }
 
     void setSelectedNames(std::set<std::string> names);
     void setDropTarget(bool on);
+    void setDraggingOut(bool on) { m_isDraggingOut = on; }
 
     void open(const PhoneFolder& folder);
     void goUp();
@@ -91,11 +98,12 @@ signals:
 
 private:
     QCoro::Task<> reloadNow(int number, PhoneFolder folder);
-    void show(const std::optional<FolderListing>& listing, const std::vector<Device>& devices);
+    void show(const std::optional<FolderListing>& listing, std::shared_ptr<const FileOrder> shown,
+        const std::vector<Device>& devices);
     void finished(const FileTransfers::Summary& summary);
 
     PhoneFolder m_folder { { "Download" } };
-    std::vector<PhoneFile> m_files;
+    std::shared_ptr<const FileOrder> m_shown;
     std::optional<std::string> m_notice;
     bool m_isLoading = false;
     std::string m_linkLine;
@@ -104,6 +112,7 @@ private:
     std::optional<std::string> m_failureDetails;
     std::set<std::string> m_selectedNames;
     bool m_isDropTarget = false;
+    bool m_isDraggingOut = false;
     std::unique_ptr<FileTransfers> m_transfers;
     PhoneFinder m_findPhone;
     std::optional<ADB> m_adb;

@@ -26,12 +26,12 @@ FileOrder::FileOrder()
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
 }
 
-void FileOrder::setFiles(const std::vector<PhoneFile>& files)
+void FileOrder::setFiles(std::vector<PhoneFile> files)
 {
-    m_files = files;
+    m_files = std::move(files);
     m_keys.clear();
-    m_keys.reserve(files.size());
-    for (const PhoneFile& file : files)
+    m_keys.reserve(m_files.size());
+    for (const PhoneFile& file : m_files)
         m_keys.push_back(m_collator.sortKey(QString::fromStdString(file.name)));
 }
 

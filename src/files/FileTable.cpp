@@ -74,23 +74,32 @@ std::set<std::string> FileTable::selectedNames() const
     return names;
 }
 
+// One pass over the rows; neighbouring rows make one range, so an all-selected folder is one range.
 void FileTable::select(const std::set<std::string>& names)
 {
     QItemSelection selection;
-    for (const std::string& name : names) {
-        const int row = m_model->rowOf(name);
-        if (row >= 0)
-            selection.select(m_model->index(row, 0), m_model->index(row, FileTableModel::ColumnCount - 1));
+    const int rows = m_model->rowCount();
+    for (int row = 0; row < rows;) {
+        if (names.count(m_model->file(row).name) == 0) {
+            ++row;
+            continue;
+        }
+        const int first = row;
+        while (row < rows && names.count(m_model->file(row).name) != 0)
+            ++row;
+        selection.select(m_model->index(first, 0), m_model->index(row - 1, FileTableModel::ColumnCount - 1));
     }
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
 
 void FileTable::showListing()
 {
+    if (m_model->shows(*m_browser.shown(), m_browser.folder()))
+        return;
     const bool sameFolder = m_model->folder() == m_browser.folder();
     const std::set<std::string> kept = sameFolder ? selectedNames() : std::set<std::string> {};
-    if (m_model->show(m_browser.files(), m_browser.folder()))
-        select(kept);
+    m_model->show(m_browser.shown(), m_browser.folder());
+    select(kept);
 }
 
 void FileTable::openRow(const QModelIndex& index)
@@ -112,13 +121,15 @@ void FileTable::startDrag(Qt::DropActions)
     drag->setMimeData(promised);
     if (rows.size() == 1)
         drag->setPixmap(m_model->icon(m_model->file(rows.front().row())).pixmap(32, 32));
+    m_browser.setDraggingOut(true);
     drag->exec(Qt::CopyAction, Qt::CopyAction);
+    m_browser.setDraggingOut(false);
 }
 
 bool FileTable::acceptable(const QDropEvent* event) const
 {
     return event->source() != this && qobject_cast<const PromiseMimeData*>(event->mimeData()) == nullptr
-        && m_browser.isConnected() && event->mimeData()->hasUrls();
+        && !m_browser.isDraggingOut() && m_browser.isConnected() && event->mimeData()->hasUrls();
 }
 
 void FileTable::paintEvent(QPaintEvent* event)

@@ -1,5 +1,7 @@
 #include "files/FileTableModel.h"
 
+#include <set>
+
 #include <QApplication>
 #include <QLocale>
 #include <QMimeDatabase>
@@ -18,16 +20,19 @@ FileTableModel::FileTableModel(FileBrowser& browser, QObject* parent)
 {
 }
 
-bool FileTableModel::show(const std::vector<PhoneFile>& files, const PhoneFolder& folder)
+bool FileTableModel::shows(const FileOrder& shown, const PhoneFolder& folder) const
 {
-    if (m_hasListing && files == m_received && folder == m_folder)
+    return m_order && folder == m_folder && (m_order.get() == &shown || m_order->files() == shown.files());
+}
+
+bool FileTableModel::show(std::shared_ptr<const FileOrder> shown, const PhoneFolder& folder)
+{
+    if (shows(*shown, folder))
         return false;
     beginResetModel();
-    m_hasListing = true;
-    m_received = files;
+    m_order = std::move(shown);
     m_folder = folder;
-    m_order.setFiles(m_received);
-    m_rows = m_order.sorted(static_cast<FileOrder::Key>(m_sortColumn), m_sortOrder == Qt::AscendingOrder);
+    m_rows = m_order->sorted(static_cast<FileOrder::Key>(m_sortColumn), m_sortOrder == Qt::AscendingOrder);
     endResetModel();
     return true;
 }
@@ -35,7 +40,7 @@ bool FileTableModel::show(const std::vector<PhoneFile>& files, const PhoneFolder
 int FileTableModel::rowOf(const std::string& name) const
 {
     for (std::size_t row = 0; row < m_rows.size(); ++row) {
-        if (m_received[m_rows[row]].name == name)
+        if (file(static_cast<int>(row)).name == name)
             return static_cast<int>(row);
     }
     return -1;
@@ -158,7 +163,8 @@ void FileTableModel::sort(int column, Qt::SortOrder order)
         entries.push_back(m_rows[static_cast<std::size_t>(index.row())]);
     m_sortColumn = column;
     m_sortOrder = order;
-    m_rows = m_order.sorted(static_cast<FileOrder::Key>(column), order == Qt::AscendingOrder);
+    if (m_order)
+        m_rows = m_order->sorted(static_cast<FileOrder::Key>(column), order == Qt::AscendingOrder);
     std::vector<int> rowOfEntry(m_rows.size());
     for (std::size_t row = 0; row < m_rows.size(); ++row)
         rowOfEntry[m_rows[row]] = static_cast<int>(row);
@@ -177,11 +183,10 @@ QStringList FileTableModel::mimeTypes() const
 QMimeData* FileTableModel::mimeData(const QModelIndexList& indexes) const
 {
     std::vector<PromisedFile> promises;
-    std::vector<int> rows;
+    std::set<int> rows;
     for (const QModelIndex& index : indexes) {
-        if (std::find(rows.begin(), rows.end(), index.row()) != rows.end())
+        if (!rows.insert(index.row()).second)
             continue;
-        rows.push_back(index.row());
         if (auto promised = m_browser.promise(file(index.row())))
             promises.push_back(std::move(*promised));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,12 @@ public:
 
     explicit FileTableModel(FileBrowser& browser, QObject* parent = nullptr);
 
+    // Whether `shown` of `folder` is what the rows show already.
+    bool shows(const FileOrder& shown, const PhoneFolder& folder) const;
     // Takes the browser's listing; false when it is the one already shown.
-    bool show(const std::vector<PhoneFile>& files, const PhoneFolder& folder);
+    bool show(std::shared_ptr<const FileOrder> shown, const PhoneFolder& folder);
     const PhoneFolder& folder() const { return m_folder; }
-    const PhoneFile& file(int row) const { return m_received[m_rows[static_cast<std::size_t>(row)]]; }
+    const PhoneFile& file(int row) const { return m_order->files()[m_rows[static_cast<std::size_t>(row)]]; }
     int rowOf(const std::string& name) const;
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
@@ -52,11 +55,9 @@ private:
     void arrange();
 
     FileBrowser& m_browser;
-    std::vector<PhoneFile> m_received;
+    std::shared_ptr<const FileOrder> m_order; // none before the first listing
     PhoneFolder m_folder;
-    bool m_hasListing = false;
     std::vector<std::size_t> m_rows;
-    FileOrder m_order;
     int m_sortColumn = DateColumn;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     mutable QHash<QString, QIcon> m_icons;

@@ -1,7 +1,6 @@
 #include "files/FileTransfers.h"
 
 #include <filesystem>
-#include <future>
 
 #include <QFile>
 #include <QThread>
@@ -9,7 +8,14 @@
 #include "files/TransferRules.h"
 #include "tools/Validation.h"
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tessaly {
 
@@ -45,6 +51,22 @@ bool exists(const std::string& path)
 {
     struct stat info { };
     return ::lstat(path.c_str(), &info) == 0;
+}
+
+// Gives the finished copy its name, never replacing anything but an empty placeholder.
+std::optional<std::string> moveIntoPlace(const std::string& partial, const std::string& destination)
+{
+    if (isEmptyFile(destination))
+        ::unlink(destination.c_str()); // a drop target's placeholder
+    if (::renameat2(AT_FDCWD, partial.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0)
+        return std::nullopt;
+    // Some file systems cannot refuse to replace: check first, then rename.
+    if ((errno == EINVAL || errno == ENOSYS) && !exists(destination)
+        && ::rename(partial.c_str(), destination.c_str()) == 0)
+        return std::nullopt;
+    if (errno == EEXIST || exists(destination))
+        return "something with that name is already there";
+    return "it couldn't be saved (" + std::string(std::strerror(errno)) + ")";
 }
 
 } // namespace
@@ -121,10 +143,14 @@ void FileTransfers::jobEnded()
         if (--m_operations > 0)
             return;
         taken = std::move(m_summary);
-        taken.cancelled = m_cancelRequested;
+        taken.cancelled = m_cancelRequested && !m_abandoned;
+        if (m_abandoned)
+            taken.failures.push_back(*m_abandoned);
         m_summary = {};
         m_cancelRequested = false;
+        m_abandoned.reset();
         m_finished = taken;
+        m_idle.notify_all();
     }
     QMetaObject::invokeMethod(
         this,
@@ -155,7 +181,28 @@ std::optional<FileTransfers::Summary> FileTransfers::finished() const
     return m_finished;
 }
 
+void FileTransfers::stopAndWait()
+{
+    cancel();
+    std::unique_lock guard(m_lock);
+    // A tool that ignores SIGTERM gets SIGKILL; the clean-up after it takes no time.
+    if (!m_idle.wait_for(guard, std::chrono::seconds(3), [this] { return m_operations == 0; })) {
+        m_running.signal(SIGKILL);
+        m_idle.wait_for(guard, std::chrono::seconds(2), [this] { return m_operations == 0; });
+    }
+}
+
 void FileTransfers::cancel()
+{
+    stop(std::nullopt);
+}
+
+void FileTransfers::abandon(std::string reason)
+{
+    stop(std::move(reason));
+}
+
+void FileTransfers::stop(std::optional<std::string> reason)
 {
     RunHandle running;
     {
@@ -163,6 +210,8 @@ void FileTransfers::cancel()
         if (m_operations == 0)
             return;
         m_cancelRequested = true;
+        if (reason)
+            m_abandoned = std::move(reason);
         running = m_running;
     }
     running.terminate();
@@ -191,7 +240,12 @@ void FileTransfers::sendJob(
         return;
     }
     announce("Checking the folder on your phone…");
-    const FolderListing listing = adb.listBlocking(folder, serial);
+    const FolderListing listing
+        = adb.listBlocking(folder, serial, [this](const RunHandle& handle) { track(handle); });
+    if (cancelRequested()) {
+        jobEnded();
+        return;
+    }
     if (!listing.files() || listing.files()->truncated) {
         record(folder.title(), "couldn't look inside that folder on the phone, so nothing was copied");
         jobEnded();
@@ -252,8 +306,11 @@ void FileTransfers::save(std::vector<PhoneItem> items, std::string folder, ADB a
         clearFinished(false);
         std::set<std::string> taken;
         std::error_code error;
-        for (const auto& entry : fs::directory_iterator(folder, error))
-            taken.insert(TransferRules::foldCase(entry.path().filename().string()));
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            const std::string name = entry.path().filename().string();
+            if (!TransferRules::isPartialName(name))
+                taken.insert(TransferRules::foldCase(name));
+        }
         std::vector<std::string> saved;
         for (std::size_t i = 0; i < items.size(); ++i) {
             if (cancelRequested())
@@ -289,14 +346,22 @@ std::optional<std::string> FileTransfers::pull(
         return "Refused: that is not a file in the phone's shared storage.";
     if (!destination.starts_with("/"))
         return "Refused: not a place on this computer.";
+    const auto slash = destination.rfind('/');
+    const std::string partial
+        = destination.substr(0, slash + 1) + TransferRules::partialName(destination.substr(slash + 1));
+    std::error_code ignored;
+    fs::remove_all(partial, ignored); // left by a crash
     const auto size = item.isFolder ? std::nullopt : std::optional(item.size);
     const ProcessResult result
-        = runAdb(adb, { "-s", serial, "pull", "-a", item.path, destination }, TransferRules::timeLimit(size));
+        = runAdb(adb, { "-s", serial, "pull", "-a", item.path, partial }, TransferRules::timeLimit(size));
+    std::optional<std::string> failure;
     if (result.exitCode == 0 && !result.timedOut)
-        return std::nullopt;
-    std::error_code ignored;
-    fs::remove_all(destination, ignored);
-    return cancelRequested() ? std::string(kStopped) : TransferRules::reason(result);
+        failure = moveIntoPlace(partial, destination);
+    else
+        failure = cancelRequested() ? std::string(kStopped) : TransferRules::reason(result);
+    if (failure)
+        fs::remove_all(partial, ignored);
+    return failure;
 }
 
 std::optional<FileTransfers::Failure> FileTransfers::writePromised(
@@ -314,15 +379,15 @@ std::optional<FileTransfers::Failure> FileTransfers::writePromised(
     return Failure { item.name + ": " + *failure, false };
 }
 
-std::optional<FileTransfers::Failure> FileTransfers::fulfil(
-    PhoneItem item, std::string destination, ADB adb, std::string serial)
+void FileTransfers::promise(PhoneItem item, std::string destination, ADB adb, std::string serial,
+    std::function<void(std::optional<Failure>)> done)
 {
-    auto done = std::make_shared<std::promise<std::optional<Failure>>>();
-    auto answer = done->get_future();
-    enqueue(
-        [this, done, item = std::move(item), destination = std::move(destination), adb = std::move(adb),
-            serial = std::move(serial)] { done->set_value(writePromised(item, destination, adb, serial)); });
-    return answer.get();
+    enqueue([this, item = std::move(item), destination = std::move(destination), adb = std::move(adb),
+                serial = std::move(serial), done = std::move(done)] {
+        const auto failure = writePromised(item, destination, adb, serial);
+        QMetaObject::invokeMethod(
+            this, [done, failure] { done(failure); }, Qt::QueuedConnection);
+    });
 }
 
 } // namespace tessaly

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -64,10 +65,17 @@ public:
     // Copies one item to the exact local `destination`; must run on the transfers thread.
     std::optional<Failure> writePromised(
         const PhoneItem& item, const std::string& destination, const ADB& adb, const std::string& serial);
-    // Queues writePromised behind the other jobs and waits for it (a drop target asking for the file).
-    std::optional<Failure> fulfil(PhoneItem item, std::string destination, ADB adb, std::string serial);
+    // Queues writePromised behind the other jobs (a drop target asking for the file); `done` gets its
+    // answer on the GUI thread.
+    void promise(PhoneItem item, std::string destination, ADB adb, std::string serial,
+        std::function<void(std::optional<Failure>)> done);
     // Stops the running copy and everything queued.
     void cancel();
+    // The same when nobody waits for the copies any more: the batch reports `reason` instead of a stop.
+    void abandon(std::string reason);
+    // The same, and returns once the copies have ended and cleaned up (a few seconds at most):
+    // quitting must not leave a partial file behind.
+    void stopAndWait();
 
     // Jobs running or waiting.
     int operationCount() const { return m_operations.load(); }
@@ -76,6 +84,7 @@ public:
 
 private:
     void enqueue(std::function<void()> job);
+    void stop(std::optional<std::string> reason);
     void announce(const std::string& text);
     void record(const std::string& name, const std::optional<std::string>& failure);
     void track(const RunHandle& handle);
@@ -94,9 +103,11 @@ private:
     QObject* m_worker; // lives on m_thread; jobs are queued to it
     std::atomic<int> m_operations = 0;
 
-    mutable std::mutex m_lock; // guards the four fields below
+    mutable std::mutex m_lock; // guards the fields below
+    std::condition_variable m_idle; // no job running or waiting
     RunHandle m_running;
     bool m_cancelRequested = false;
+    std::optional<std::string> m_abandoned;
     Summary m_summary;
     std::optional<Summary> m_finished;
 };

@@ -305,7 +305,8 @@ void FilesWindow::changeEvent(QEvent* event)
 bool FilesWindow::acceptable(const QDropEvent* event) const
 {
     // Rows of our own table are files still on the phone: asking for their URLs would copy them.
-    return qobject_cast<const PromiseMimeData*>(event->mimeData()) == nullptr && event->mimeData()->hasUrls();
+    return qobject_cast<const PromiseMimeData*>(event->mimeData()) == nullptr && !m_browser.isDraggingOut()
+        && event->mimeData()->hasUrls();
 }
 
 void FilesWindow::dragEnterEvent(QDragEnterEvent* event)

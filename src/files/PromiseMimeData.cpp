@@ -3,8 +3,10 @@
 #include <memory>
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace tessaly {
 
@@ -27,8 +29,9 @@ QString newStagingFolder()
 
 } // namespace
 
-PromiseMimeData::PromiseMimeData(std::vector<PromisedFile> promises)
+PromiseMimeData::PromiseMimeData(std::vector<PromisedFile> promises, std::chrono::milliseconds waitLimit)
     : m_promises(std::move(promises))
+    , m_waitLimit(waitLimit)
 {
 }
 
@@ -61,19 +64,47 @@ QVariant PromiseMimeData::retrieveData(const QString& type, QMetaType preferred)
 
 QList<QUrl> PromiseMimeData::fulfil() const
 {
-    std::call_once(m_fulfilled, [this] {
-        const QString staging = newStagingFolder();
-        if (staging.isEmpty())
-            return;
-        for (const PromisedFile& promised : m_promises) {
-            const std::string destination
-                = QFile::encodeName(staging).toStdString() + "/" + promised.item.name;
-            const auto failure
-                = promised.transfers->fulfil(promised.item, destination, promised.adb, promised.serial);
-            if (!failure)
-                m_urls << QUrl::fromLocalFile(QFile::decodeName(destination.c_str()));
-        }
-    });
+    // A second request, also one made while the first still waits, gets what there is.
+    if (std::exchange(m_asked, true) || m_promises.empty())
+        return m_urls;
+    const QString staging = newStagingFolder();
+    if (staging.isEmpty())
+        return {};
+    struct Waiting {
+        std::vector<std::optional<QUrl>> urls;
+        std::size_t answered = 0;
+        QEventLoop loop;
+    };
+    // Answers that come after the wait has ended find it gone.
+    auto waiting = std::make_shared<Waiting>();
+    waiting->urls.resize(m_promises.size());
+    for (std::size_t i = 0; i < m_promises.size(); ++i) {
+        const PromisedFile& promised = m_promises[i];
+        const std::string destination = QFile::encodeName(staging).toStdString() + "/" + promised.item.name;
+        const QUrl url = QUrl::fromLocalFile(QFile::decodeName(destination.c_str()));
+        promised.transfers->promise(promised.item, destination, promised.adb, promised.serial,
+            [weak = std::weak_ptr(waiting), i, url](const std::optional<FileTransfers::Failure>& failure) {
+                const auto alive = weak.lock();
+                if (!alive)
+                    return;
+                if (!failure)
+                    alive->urls[i] = url;
+                if (++alive->answered == alive->urls.size())
+                    alive->loop.quit();
+            });
+    }
+    QTimer::singleShot(m_waitLimit, &waiting->loop, &QEventLoop::quit);
+    waiting->loop.exec();
+    if (waiting->answered < m_promises.size()) {
+        // The time limit, or the application is quitting.
+        m_promises.front().transfers->abandon(
+            "The place you dropped on stopped waiting, so the copy was stopped. For big files, use "
+            "“Save to Downloads”.");
+    }
+    for (const auto& url : waiting->urls) {
+        if (url)
+            m_urls << *url;
+    }
     return m_urls;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <mutex>
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -15,11 +15,19 @@ namespace tessaly {
 // Rows dragged out of the files table. Their files are fetched only when the drop target asks
 // for the "text/uri-list": each is pulled, behind the other copies, into a staging folder
 // made for this drag, and the URLs of the copies are handed over.
+//
+// The drop target asks synchronously, on the GUI thread, and cannot be answered later. So the
+// answer waits in a nested event loop: the window keeps drawing its progress and its Stop button
+// works. Drop targets stop waiting after a while (Qt's after seconds, GTK's after 30 s of
+// silence), so after `waitLimit` the copies are stopped and the window says why.
 class PromiseMimeData : public QMimeData {
     Q_OBJECT
 
 public:
-    explicit PromiseMimeData(std::vector<PromisedFile> promises);
+    static constexpr std::chrono::milliseconds kWaitLimit { 30000 };
+
+    explicit PromiseMimeData(
+        std::vector<PromisedFile> promises, std::chrono::milliseconds waitLimit = kWaitLimit);
 
     QStringList formats() const override;
     bool hasFormat(const QString& type) const override;
@@ -32,7 +40,8 @@ private:
     QList<QUrl> fulfil() const;
 
     std::vector<PromisedFile> m_promises;
-    mutable std::once_flag m_fulfilled;
+    std::chrono::milliseconds m_waitLimit;
+    mutable bool m_asked = false;
     mutable QList<QUrl> m_urls;
 };
 

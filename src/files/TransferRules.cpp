@@ -34,6 +34,25 @@ std::string freeName(const std::string& name, std::set<std::string>& taken)
     return chosen;
 }
 
+namespace {
+constexpr std::string_view kPartialEnd = ".tessaly-partial";
+constexpr std::size_t kLongestName = 255;
+} // namespace
+
+std::string partialName(const std::string& name)
+{
+    std::size_t keep = std::min(name.size(), kLongestName - 1 - kPartialEnd.size());
+    // Never cut a UTF-8 sequence in two.
+    while (keep < name.size() && keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return "." + name.substr(0, keep) + std::string(kPartialEnd);
+}
+
+bool isPartialName(std::string_view name)
+{
+    return name.size() > 1 + kPartialEnd.size() && name.starts_with('.') && name.ends_with(kPartialEnd);
+}
+
 std::string counter(std::size_t index, std::size_t count)
 {
     if (count < 2)

@@ -18,6 +18,13 @@ std::string foldCase(const std::string& name);
 // the chosen name's folded form is added to `taken`. A leading "." is no extension.
 std::string freeName(const std::string& name, std::set<std::string>& taken);
 
+// A copy to this computer is written under ".NAME.tessaly-partial" in the same folder and renamed
+// once complete, so no truncated file ever carries a real name; NAME is cut short where the whole
+// would pass 255 bytes.
+std::string partialName(const std::string& name);
+// A name of that form, such as one left behind by a crash; it never makes a name taken.
+bool isPartialName(std::string_view name);
+
 // "" for fewer than two items, else " (i+1 of n)".
 std::string counter(std::size_t index, std::size_t count);
 

@@ -41,10 +41,12 @@ struct ADB {
     // The band of the phone's current Wi-Fi link; none when it is not on Wi-Fi or says nothing readable.
     QCoro::Task<std::optional<WiFiBand>> wifiBand(std::string serial) const;
 
-    // Lists one folder of the shared storage ("adb -s SERIAL ls PATH", 20 s, 8 MiB of output);
-    // a refused serial or folder runs nothing. Never call it on the GUI thread.
-    FolderListing listBlocking(const PhoneFolder& folder, const std::string& serial) const;
-    // The same without blocking the caller.
+    // Lists one folder of the shared storage ("adb -s SERIAL ls PATH", 20 s, 8 MiB of output taken
+    // as printed); a refused serial or folder runs nothing. `onStart` gets the run's stop handle.
+    // Never call it on the GUI thread.
+    FolderListing listBlocking(const PhoneFolder& folder, const std::string& serial,
+        const std::function<void(const RunHandle&)>& onStart = {}) const;
+    // The same on a worker thread, parsing included; the awaiting coroutine resumes on its own thread.
     QCoro::Task<FolderListing> list(PhoneFolder folder, std::string serial) const;
 
     static std::vector<Device> parseDevices(std::string_view output)

@@ -3,6 +3,9 @@
 #include <array>
 #include <limits>
 
+#include <QCoroFuture>
+#include <QtConcurrent/QtConcurrentRun>
+
 #include "phone/ADB.h"
 #include "tools/Validation.h"
 
@@ -154,35 +157,35 @@ FolderListing listingFrom(const ProcessResult& result)
 {
     if (result.exitCode == 0 && !result.timedOut) {
         FolderListing::Files files = parseListing(result.stdOut);
-        // The runner keeps the last bytes of a longer answer; trimming may take a few more.
+        // The runner keeps the last bytes of a longer answer; decoding may change the count a little.
         files.truncated = result.stdOut.size() + 1024 >= ProcessRunner::kListingOutputLimit;
         return { std::move(files) };
     }
-    return { FolderListing::Failed { result.combinedOutput() } };
+    return { FolderListing::Failed { ProcessRunner::trimWhitespace(result.combinedOutput()) } };
 }
 
 } // namespace PhoneFiles
 
-FolderListing ADB::listBlocking(const PhoneFolder& folder, const std::string& serial) const
+FolderListing ADB::listBlocking(const PhoneFolder& folder, const std::string& serial,
+    const std::function<void(const RunHandle&)>& onStart) const
 {
     const auto arguments = PhoneFiles::listArguments(folder, serial);
     if (!arguments)
         return { FolderListing::Failed { std::string(PhoneFiles::kRefusedFolder) } };
     return PhoneFiles::listingFrom(
         ProcessRunner::runBlocking(executable, *arguments, ProcessRunner::safeEnvironment(executable),
-            PhoneFiles::kListTimeout, ProcessRunner::kListingOutputLimit));
+            PhoneFiles::kListTimeout, ProcessRunner::kListingOutputLimit, onStart,
+            ProcessRunner::kGraceSeconds, ProcessRunner::Trim::none));
 }
 
 QCoro::Task<FolderListing> ADB::list(PhoneFolder folder, std::string serial) const
 {
-    const auto arguments = PhoneFiles::listArguments(folder, serial);
-    if (!arguments)
-        co_return FolderListing { FolderListing::Failed { std::string(PhoneFiles::kRefusedFolder) } };
-    std::string adbPath = executable;
-    Environment environment = ProcessRunner::safeEnvironment(adbPath);
-    const ProcessResult result = co_await ProcessRunner::run(std::move(adbPath), *arguments,
-        std::move(environment), PhoneFiles::kListTimeout, ProcessRunner::kListingOutputLimit);
-    co_return PhoneFiles::listingFrom(result);
+    // A large folder takes a while to parse: not on the GUI thread.
+    QFuture<FolderListing> future = QtConcurrent::run(
+        &ProcessRunner::toolPool(), [self = *this, folder = std::move(folder), serial = std::move(serial)] {
+            return self.listBlocking(folder, serial);
+        });
+    co_return co_await future;
 }
 
 } // namespace tessaly

@@ -311,17 +311,17 @@ private:
     QThreadPool m_pool;
 };
 
+} // namespace
+
 QThreadPool& toolPool()
 {
     static ToolPool pool;
     return pool.pool();
 }
 
-} // namespace
-
 ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
     const Environment& environment, double timeoutSeconds, std::size_t outputLimit,
-    const std::function<void(const RunHandle&)>& onStart, double graceSeconds)
+    const std::function<void(const RunHandle&)>& onStart, double graceSeconds, Trim trim)
 {
     if (!acceptable(executable, arguments, environment))
         return startFailure(executable, EINVAL);
@@ -430,20 +430,21 @@ ProcessResult runBlocking(const std::string& executable, const std::vector<std::
     result.exitCode = reap(pid);
     drain(outRead, out);
     drain(errRead, err);
-    result.stdOut = trimWhitespace(out.text());
-    result.stdErr = trimWhitespace(err.text());
+    result.stdOut = trim == Trim::ends ? trimWhitespace(out.text()) : out.text();
+    result.stdErr = trim == Trim::ends ? trimWhitespace(err.text()) : err.text();
     result.timedOut = timedOut;
     return result;
 }
 
 QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,
-    Environment environment, double timeoutSeconds, std::size_t outputLimit)
+    Environment environment, double timeoutSeconds, std::size_t outputLimit, Trim trim)
 {
     QFuture<ProcessResult> future = QtConcurrent::run(&toolPool(),
         [executable = std::move(executable), arguments = std::move(arguments),
-            environment = std::move(environment), timeoutSeconds, outputLimit]() {
+            environment = std::move(environment), timeoutSeconds, outputLimit, trim]() {
             try {
-                return runBlocking(executable, arguments, environment, timeoutSeconds, outputLimit);
+                return runBlocking(
+                    executable, arguments, environment, timeoutSeconds, outputLimit, {}, kGraceSeconds, trim);
             } catch (const std::exception& error) {
                 ProcessResult failed;
                 failed.exitCode = -1;

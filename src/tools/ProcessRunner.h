@@ -16,6 +16,8 @@
 
 #include "tools/RunHandle.h"
 
+class QThreadPool;
+
 namespace tessaly {
 
 using Environment = std::map<std::string, std::string>;
@@ -58,17 +60,26 @@ inline constexpr std::size_t kListingOutputLimit = 8 * 1024 * 1024;
 // How long a tool past its time limit has after SIGTERM before SIGKILL.
 inline constexpr double kGraceSeconds = 2.0;
 
+// Whether the two output texts lose the white space at both ends. A folder listing is taken as
+// printed: its last name may end in a space, which is part of the name.
+enum class Trim { ends, none };
+
 // Runs `executable` with `arguments` (never through a shell) and exactly `environment`,
 // blocking the calling thread. `onStart` gets the child's stop handle right after a
 // successful start and is never called when the start fails; the handle stays safe to use
 // after the run has ended.
 ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
     const Environment& environment, double timeoutSeconds, std::size_t outputLimit = kDefaultOutputLimit,
-    const std::function<void(const RunHandle&)>& onStart = {}, double graceSeconds = kGraceSeconds);
+    const std::function<void(const RunHandle&)>& onStart = {}, double graceSeconds = kGraceSeconds,
+    Trim trim = Trim::ends);
 
 // The same on a thread pool kept for tool runs; the awaiting coroutine resumes on its own thread.
 QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,
-    Environment environment, double timeoutSeconds, std::size_t outputLimit = kDefaultOutputLimit);
+    Environment environment, double timeoutSeconds, std::size_t outputLimit = kDefaultOutputLimit,
+    Trim trim = Trim::ends);
+
+// The pool `run` uses; other work that waits for a tool run belongs there too.
+QThreadPool& toolPool();
 
 // Ends every run under way, on any thread: SIGTERM, then SIGKILL for those still there after
 // `graceSeconds`; returns once they have all ended. Quitting uses it so that no run holds the

@@ -4,6 +4,7 @@
 
 #include "files/TransferRig.h"
 #include "files/TransferRules.h"
+#include "tools/Validation.h"
 
 using namespace tessaly;
 using namespace tessaly::test;
@@ -67,10 +68,14 @@ TEST(FileTransfersTest, PromisedCopyFillsOnlyAnEmptyPlaceholder)
     const PhoneItem item { "a.pdf", "/sdcard/Download/a.pdf", false, 3 };
     writeFile(rig.computer + "/taken.pdf", "keep");
     writeFile(rig.computer + "/placeholder.pdf", "");
-    EXPECT_EQ(rig.transfers.fulfil(item, rig.computer + "/taken.pdf", rig.tool, rig.serial),
-        (FileTransfers::Failure { "a.pdf: something with that name is already there" }));
+    std::vector<std::optional<FileTransfers::Failure>> answers;
+    for (const std::string name : { "/taken.pdf", "/placeholder.pdf" })
+        rig.transfers.promise(item, rig.computer + name, rig.tool, rig.serial,
+            [&](const std::optional<FileTransfers::Failure>& failure) { answers.push_back(failure); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 2; }));
     EXPECT_EQ(
-        rig.transfers.fulfil(item, rig.computer + "/placeholder.pdf", rig.tool, rig.serial), std::nullopt);
+        answers.front(), (FileTransfers::Failure { "a.pdf: something with that name is already there" }));
+    EXPECT_EQ(answers.back(), std::nullopt);
     EXPECT_EQ(readFile(rig.computer + "/taken.pdf"), "keep");
     EXPECT_EQ(readFile(rig.computer + "/placeholder.pdf"), "pdf");
 }
@@ -155,6 +160,59 @@ TEST(FileTransfersTest, UnusableItemsAreRefusedAndNothingIsCopied)
         EXPECT_NE(call.at(2), "push");
 }
 
+// The last entry of a listing may end in a space of any kind, and the space is part of its name.
+TEST(FileTransfersTest, ANameThatEndsInASpaceIsNeverOverwritten)
+{
+    for (const std::string name : { "notes ", "memo\u00A0", "plan\u3000" }) {
+        TransferRig rig;
+        writeFile(rig.phone + "/Download/" + name, "phone's");
+        const FolderListing listing = rig.tool.listBlocking({ { "Download" } }, rig.serial);
+        ASSERT_TRUE(listing.files() && listing.files()->files.size() == 1);
+        EXPECT_EQ(listing.files()->files.front().name, name);
+        rig.transfers.send({ rig.local(name, "mine") }, { { "Download" } }, rig.tool, rig.serial);
+        ASSERT_TRUE(rig.waitForSummaries(1));
+        EXPECT_EQ(readFile(rig.phone + "/Download/" + name), "phone's");
+        EXPECT_EQ(readFile(rig.phone + "/Download/" + name + " (2)"), "mine");
+    }
+}
+
+// A copy carries its name only once complete; a quit waits for the clean-up, and a partial file
+// left by a crash takes no name.
+TEST(FileTransfersTest, APullIsNamedOnlyWhenCompleteAndAQuitLeavesNothing)
+{
+    TransferRig rig;
+    writeFile(rig.phone + "/Download/a.jpg", "photo");
+    writeFile(rig.computer + "/.a.jpg.tessaly-partial", "left by a crash");
+    rig.transfers.save(
+        { { "a.jpg", "/sdcard/Download/a.jpg", false, 5 } }, rig.computer, rig.tool, rig.serial);
+    ASSERT_TRUE(rig.waitForSummaries(1));
+    EXPECT_EQ(namesIn(rig.computer), std::vector<std::string> { "a.jpg" });
+    EXPECT_EQ(readFile(rig.computer + "/a.jpg"), "photo");
+
+    rig.adb.playPhone(rig.phone, { .bytesPerSecond = 20000 });
+    writeFile(rig.phone + "/Download/big.bin", std::string(200000, 'b'));
+    rig.transfers.save(
+        { { "big.bin", "/sdcard/Download/big.bin", false, 200000 } }, rig.computer, rig.tool, rig.serial);
+    const std::string partial = rig.computer + "/.big.bin.tessaly-partial";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readFile(partial).size() > 0; }));
+    EXPECT_FALSE(std::filesystem::exists(rig.computer + "/big.bin"));
+    rig.transfers.stopAndWait();
+    EXPECT_EQ(namesIn(rig.computer), std::vector<std::string> { "a.jpg" });
+}
+
+TEST(FileTransfersTest, StopWhileCheckingThePhoneFolderEndsTheListingAtOnce)
+{
+    TransferRig rig;
+    rig.adb.on({ "-s", rig.serial, "ls", "/sdcard/Download" }, { .delay = 30 });
+    rig.transfers.onActivity = [&](const std::string& line) {
+        if (line.starts_with("Checking"))
+            QTimer::singleShot(300, [&] { rig.transfers.cancel(); });
+    };
+    rig.transfers.send({ rig.local("a.txt", "a") }, { { "Download" } }, rig.tool, rig.serial);
+    ASSERT_TRUE(rig.waitForSummaries(1, 3000));
+    EXPECT_EQ(rig.summaries.front(), (Summary { 0, {}, true, true }));
+}
+
 TEST(FileTransfersTest, ReasonsFromRealisticAdbOutput)
 {
     const std::vector<std::pair<ProcessResult, std::string>> cases = {
@@ -194,6 +252,14 @@ TEST(FileTransfersTest, RulesForNamesCountersAndTimeLimits)
         { "ÄRGER.txt", "ÄRGER (2).txt" }, { "notes", "notes (2)" } };
     for (const auto& [name, chosen] : names)
         EXPECT_EQ(TransferRules::freeName(name, taken), chosen);
+    const std::string longName = std::string(236, 'x') + "€.jpg";
+    for (const std::string& name : { std::string("a.jpg"), longName }) {
+        const std::string partial = TransferRules::partialName(name);
+        EXPECT_TRUE(partial.size() <= 255 && Validation::isSafeFileName(partial)) << partial;
+        EXPECT_TRUE(TransferRules::isPartialName(partial));
+    }
+    EXPECT_EQ(TransferRules::partialName("a.jpg"), ".a.jpg.tessaly-partial");
+    EXPECT_FALSE(TransferRules::isPartialName("a.tessaly-partial"));
     EXPECT_EQ(TransferRules::counter(0, 1), "");
     EXPECT_EQ(TransferRules::counter(1, 3), " (2 of 3)");
     for (const auto& [size, limit] : std::vector<std::pair<std::optional<std::int64_t>, double>> { { 0, 120 },

@@ -6,11 +6,13 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include "files/FileBrowser.h"
 #include "files/FileTable.h"
 #include "files/FileTableModel.h"
 #include "files/FilesWindow.h"
+#include "files/PromiseMimeData.h"
 #include "files/TransferRig.h"
 #include "support/ButtonPlacement.h"
 #include "support/Screenshots.h"
@@ -42,12 +44,16 @@ struct WindowRig : BrowserRig {
     {
         return window.table().visualRect(model().index(model().rowOf(name), 0)).center();
     }
-    // Drops `urls` at `where` in the table's viewport; whether the drop was taken.
-    bool drop(const std::vector<QUrl>& urls, QPoint where)
+    // Drops `urls` at `where` in the table's viewport (or on `target`); whether the drop was taken.
+    bool drop(const std::vector<QUrl>& urls, QPoint where, QWidget* target = nullptr)
     {
         QMimeData data;
         data.setUrls(QList<QUrl>(urls.begin(), urls.end()));
-        QWidget* target = window.table().viewport();
+        return drop(data, where, target);
+    }
+    bool drop(const QMimeData& data, QPoint where, QWidget* target = nullptr)
+    {
+        target = target ? target : window.table().viewport();
         QDragEnterEvent enter(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &enter);
         QDragMoveEvent move(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -139,7 +145,7 @@ TEST(FilesWindowTest, DropsGoIntoAFolderRowOrTheShownFolderAndDragsOutDeliverThe
     std::unique_ptr<QMimeData> dragged(rig.model().mimeData({ rig.model().index(row, 0) }));
     ASSERT_NE(dragged, nullptr);
     EXPECT_EQ(rig.adb.calls().back().at(2), "ls");
-    EXPECT_FALSE(rig.drop({}, rig.rowCenter("Album"))) << "nothing to drop";
+    EXPECT_FALSE(rig.drop(std::vector<QUrl> {}, rig.rowCenter("Album"))) << "nothing to drop";
     const QList<QUrl> urls = dragged->urls();
     ASSERT_EQ(urls.size(), 1);
     EXPECT_EQ(readFile(urls.front().toLocalFile().toStdString()), "phone notes");
@@ -153,6 +159,50 @@ TEST(FilesWindowTest, DropsGoIntoAFolderRowOrTheShownFolderAndDragsOutDeliverThe
     EXPECT_EQ(rig.browser.resultLine(), "Connect your phone first, then drop the files again.");
     QTest::qWait(200);
     EXPECT_FALSE(std::filesystem::exists(rig.phone + "/Download/three.jpg"));
+}
+
+// A drag's own rows come back as the drag itself or, from some platforms, as plain file URLs.
+TEST(FilesWindowTest, RowsDroppedBackOntoTheirWindowDoNothing)
+{
+    WindowRig rig;
+    std::filesystem::create_directories(rig.phone + "/Download/Album/inside");
+    ASSERT_TRUE(rig.reload());
+    std::unique_ptr<QMimeData> dragged(rig.model().mimeData({ rig.model().index(0, 0) }));
+    rig.browser.setDraggingOut(true);
+    for (QWidget* target :
+        { static_cast<QWidget*>(rig.window.table().viewport()), static_cast<QWidget*>(&rig.window) }) {
+        EXPECT_FALSE(rig.drop(*dragged, QPoint(10, 10), target));
+        EXPECT_FALSE(rig.drop({ rig.local("Album", "") }, QPoint(10, 10), target));
+    }
+    rig.browser.setDraggingOut(false);
+    QTest::qWait(200);
+    for (const auto& call : rig.adb.calls())
+        EXPECT_EQ(call.at(2), "ls");
+}
+
+// The drop target waits on the GUI thread for a dragged-out file: the window stays live, its Stop
+// works, and once nobody can be waiting any more the copy stops with a message.
+TEST(FilesWindowTest, ADragOutKeepsTheWindowLiveAndStopsWhenNobodyWaits)
+{
+    using namespace std::chrono_literals;
+    WindowRig rig;
+    writeFile(rig.phone + "/Download/big.bin", std::string(200000, 'b'));
+    ASSERT_TRUE(rig.reload());
+    rig.adb.playPhone(rig.phone, { .bytesPerSecond = 20000 });
+    const auto dragOut = [&](std::chrono::milliseconds limit) {
+        return PromiseMimeData({ *rig.browser.promise(rig.browser.files().front()) }, limit).urls();
+    };
+    bool stopShown = false;
+    QTimer::singleShot(500, [&] {
+        stopShown = rig.button(QStringLiteral("Stop"))->isVisible();
+        rig.button(QStringLiteral("Stop"))->click();
+    });
+    EXPECT_TRUE(dragOut(30s).isEmpty());
+    EXPECT_TRUE(stopShown);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rig.browser.resultLine() == "Stopped. Nothing was copied."; }));
+    EXPECT_TRUE(dragOut(300ms).isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return rig.browser.resultLine().value_or("").find("stopped waiting") != std::string::npos; }));
 }
 
 TEST(FilesWindowTest, CtrlWClosesTheWindowButCtrlShiftWDoesNot)
