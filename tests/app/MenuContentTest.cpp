@@ -298,40 +298,30 @@ TEST_F(MenuTest, WindowButtonsDriveTheControllerAndItsShowingCountsAsAnOpenMenu)
     EXPECT_TRUE(waitUntilIdle(state));
 }
 
-// Where the ink of an entry starts: its leftmost and topmost pixels that differ from the
-// menu's background, as the menu draws them.
+// The leftmost and topmost pixels of an entry that are darker than the menu's background.
 QPoint inkStart(QMenu& menu, QAction* entry)
 {
     const QImage image = menu.grab().toImage();
-    const QRect band = menu.actionGeometry(entry);
-    const QRgb background = image.pixel(band.left() + 2, band.center().y());
-    QPoint start(band.right(), band.bottom());
-    // Inside the menu's border.
-    for (int y = std::max(band.top(), 1); y <= band.bottom(); ++y)
-        for (int x = std::max(band.left(), 1); x < band.right(); ++x)
-            if (qGray(image.pixel(x, y)) < qGray(background) - 60) {
-                start.setX(std::min(start.x(), x));
-                start.setY(std::min(start.y(), y));
-            }
+    const QRect band = menu.actionGeometry(entry).adjusted(1, 1, -1, 0); // inside the border
+    QPoint start = band.bottomRight();
+    for (int y = band.top(); y <= band.bottom(); ++y)
+        for (int x = band.left(); x <= band.right(); ++x)
+            if (qGray(image.pixel(x, y)) < qGray(image.pixel(band.left() + 1, band.center().y())) - 60)
+                start = QPoint(std::min(start.x(), x), std::min(start.y(), y));
     return start;
 }
 
 TEST_F(MenuTest, TextLinesStartWhereItemTitlesDoAndClearOfTheTopBorder)
 {
     state.place({ kUsb });
-    QMenu* const menus[] = { &menu, &hotspot };
-    for (QMenu* m : menus) {
-        m->popup(QPoint(0, 0));
-        QCoreApplication::processEvents();
-    }
-    QAction* const firstLine = menu.actions().first();
+    for (QMenu* shown : { &menu, &hotspot })
+        shown->popup(QPoint(0, 0));
     const int titles = inkStart(menu, find("Getting Started…")).x();
-    EXPECT_NEAR(inkStart(menu, firstLine).x(), titles, 2);
+    EXPECT_NEAR(inkStart(menu, menu.actions().first()).x(), titles, 2);
     EXPECT_NEAR(inkStart(hotspot, hotspot.actions().first()).x(), titles, 2);
-    EXPECT_NEAR(inkStart(hotspot, item(hotspot, QStringLiteral("Connect via Hotspot"))).x(), titles, 2);
-    EXPECT_GE(inkStart(menu, firstLine).y(), 6);
-    for (QMenu* m : menus)
-        m->hide();
+    EXPECT_GE(inkStart(menu, menu.actions().first()).y(), 6);
+    menu.hide();
+    hotspot.hide();
     EXPECT_TRUE(waitUntilIdle(state));
 }
 

@@ -20,12 +20,9 @@ using Stage = WirelessPairing::Stage;
 // The lowest grey level of a widget's drawing.
 int darkest(QWidget& widget)
 {
-    const QImage image = widget.grab().toImage();
-    int lowest = 255;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            lowest = std::min(lowest, qGray(image.pixel(x, y)));
-    return lowest;
+    const QImage image = widget.grab().toImage().convertToFormat(QImage::Format_Grayscale8);
+    const uchar* bits = image.constBits();
+    return *std::min_element(bits, bits + image.sizeInBytes());
 }
 
 // The window over a pairing rig.

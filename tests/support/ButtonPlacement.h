@@ -1,16 +1,15 @@
 #pragma once
 
 #include <QPushButton>
-#include <QWidget>
 
 namespace tessaly::test {
 
-// Whether `button` sits left of every other button `window` shows (laid out at least once).
+// Whether `button` shows left of every other button `window` shows (laid out at least once).
 inline bool isLeftmostButton(QWidget& window, QPushButton* button)
 {
-    const int x = button->mapTo(&window, QPoint()).x();
+    const auto left = [&](QWidget* part) { return part->mapTo(&window, QPoint()).x(); };
     for (QPushButton* other : window.findChildren<QPushButton*>())
-        if (other != button && other->isVisibleTo(&window) && other->mapTo(&window, QPoint()).x() <= x)
+        if (other != button && other->isVisibleTo(&window) && left(other) <= left(button))
             return false;
     return button->isVisibleTo(&window);
 }
