@@ -14,7 +14,6 @@
 #include "files/FilesWindow.h"
 #include "files/PromiseMimeData.h"
 #include "files/TransferRig.h"
-#include "support/ButtonPlacement.h"
 #include "support/Screenshots.h"
 
 using namespace tessaly;
@@ -266,7 +265,7 @@ TEST(FilesWindowTest, Screenshots)
     QPushButton* detailsButton = rig.button(QStringLiteral("Details…"));
     ASSERT_TRUE(detailsButton->isVisible());
     EXPECT_FALSE(saveScreenshot(&rig.window, QStringLiteral("files-result")).isEmpty());
-    EXPECT_TRUE(isLeftmostButton(rig.window, detailsButton));
+    EXPECT_LT(detailsButton->x(), 20); // at the left end of its row
     detailsButton->click();
     EXPECT_EQ(rig.details,
         (std::vector<std::string> { "gone.txt: it can't be read on this computer\n"
