@@ -29,11 +29,11 @@ std::optional<std::int64_t> availableCapacity(const std::string& folder)
     return static_cast<std::int64_t>(blocks * size);
 }
 
-void markAsDownloaded(const std::string& path, const std::string& comment)
+void markAsDownloaded(int fd, const std::string& comment)
 {
     static const std::string publisher = "Tessaly";
-    ::setxattr(path.c_str(), "user.xdg.publisher", publisher.data(), publisher.size(), 0);
-    ::setxattr(path.c_str(), "user.xdg.comment", comment.data(), comment.size(), 0);
+    ::fsetxattr(fd, "user.xdg.publisher", publisher.data(), publisher.size(), 0);
+    ::fsetxattr(fd, "user.xdg.comment", comment.data(), comment.size(), 0);
 }
 
 } // namespace tessaly::LocalFiles

@@ -14,6 +14,6 @@ std::optional<std::int64_t> availableCapacity(const std::string& folder);
 
 // Marks a received file as downloaded by this application; file systems without extended
 // attributes simply keep the file unmarked.
-void markAsDownloaded(const std::string& path, const std::string& comment);
+void markAsDownloaded(int fd, const std::string& comment);
 
 } // namespace tessaly::LocalFiles

@@ -5,6 +5,7 @@
 #include <set>
 
 #include <QTcpSocket>
+#include <QTextBoundaryFinder>
 #include <QTimer>
 
 #include "quickshare/QuickShareText.h"
@@ -19,10 +20,15 @@ constexpr double kSilenceLimit = 45;
 constexpr double kKeepAliveEvery = 10;
 constexpr double kProgressEvery = 0.1;
 constexpr int kCloseGraceMs = 2000;
+// Between frames the socket buffers no more than this; a frame's own size is held from the budget.
+constexpr qint64 kIdleReadBuffer = 64 * 1024;
+// A frame buffer up to this size is kept for the next frame; a bigger one goes back at once.
+constexpr std::size_t kKeptFrameBuffer = 1024 * 1024;
 
 const std::string kNotUnderstood = "it sent something this app doesn’t understand";
 const std::string kLost = "the connection to the phone was lost";
 const std::string kNoSpace = "there isn’t enough free space on this computer";
+const std::string kTooMuch = "it sent more at once than this computer holds";
 
 std::int64_t randomPayloadID()
 {
@@ -48,6 +54,7 @@ QuickShareInbound::QuickShareInbound(QTcpSocket* socket, Settings settings, Even
     , m_settings(std::move(settings))
     , m_events(std::move(events))
     , m_store(m_settings.saveFolder, m_settings.capacity)
+    , m_hold(m_settings.budget)
 {
     if (!m_settings.clock)
         m_settings.clock = steadyQuickShareClock();
@@ -61,13 +68,22 @@ QuickShareInbound::~QuickShareInbound() = default;
 
 std::string QuickShareInbound::cleanLabel(std::string_view text, std::string_view fallback)
 {
-    return QuickShareText::cleanLabel(text, fallback);
+    // At most 60 characters as the reader counts them: an accent or a joined emoji stays whole.
+    constexpr int kLength = 60;
+    const QString label = QString::fromStdString(QuickShareText::cleanLabel(text, fallback));
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, label);
+    int count = 0;
+    while (count < kLength && characters.toNextBoundary() >= 0)
+        ++count;
+    if (count < kLength || characters.position() < 0)
+        return label.toStdString();
+    return QuickShareText::cleanLabel(label.left(characters.position()).toStdString(), fallback);
 }
 
 void QuickShareInbound::start()
 {
-    // Whole frames of the largest size fit; a phone that sends faster waits in the kernel.
-    m_socket->setReadBufferSize(kMaxFrame + 4);
+    // A phone that sends faster than frames are handled waits in the kernel.
+    m_socket->setReadBufferSize(kIdleReadBuffer);
     // Each handshake step waits for the other side's answer: no coalescing delay.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_socket, &QTcpSocket::readyRead, this, &QuickShareInbound::readFrames);
@@ -103,7 +119,12 @@ void QuickShareInbound::readFrames()
                 end(failure(kNotUnderstood));
                 return;
             }
+            if (!holdBuffers(length)) {
+                end(failure(kTooMuch));
+                return;
+            }
             m_frameLength = length;
+            m_socket->setReadBufferSize(std::max<qint64>(kIdleReadBuffer, length));
         }
         if (m_socket->bytesAvailable() < *m_frameLength)
             return;
@@ -124,7 +145,17 @@ void QuickShareInbound::readFrames()
         } catch (const std::exception&) {
             end(failure(kNotUnderstood));
         }
+        if (m_frame.capacity() > kKeptFrameBuffer)
+            Bytes().swap(m_frame);
+        holdBuffers(0);
+        if (m_socket)
+            m_socket->setReadBufferSize(kIdleReadBuffer);
     }
+}
+
+bool QuickShareInbound::holdBuffers(std::size_t frame)
+{
+    return m_hold.resize(frame + m_store.pendingBytes());
 }
 
 void QuickShareInbound::handle(const Bytes& frame)
@@ -205,6 +236,9 @@ void QuickShareInbound::handlePiece(const OfflineFrame::PayloadPiece& piece)
             end(ShareResult::saved(m_store.saved()));
         return;
     }
+    // Before the user said yes, a phone gets room for one introduction, not for sixteen.
+    if (!m_accepted && m_store.pendingBytes() + piece.body.size() > QuickShareStore::kMaxPayload)
+        throw Problem(kNotUnderstood);
     const auto bytes = m_store.collect(piece);
     if (!bytes)
         return;
@@ -317,6 +351,12 @@ void QuickShareInbound::answer(bool accept)
         end(ShareResult::failed(kLost));
 }
 
+void QuickShareInbound::promptShown()
+{
+    if (m_share && !m_accepted)
+        m_stageStarted = m_settings.clock();
+}
+
 void QuickShareInbound::stop()
 {
     if (m_stage == Stage::closed)
@@ -403,6 +443,9 @@ void QuickShareInbound::end(std::optional<ShareResult> result)
     }
     m_store.removeUnfinishedFiles();
     m_stage = Stage::closed;
+    // Nothing is sent or read any more: the keys go now, not whenever this object is deleted.
+    m_channel.reset();
+    m_ukey2 = Ukey2Server();
     delete m_watchdog;
     m_watchdog = nullptr;
 

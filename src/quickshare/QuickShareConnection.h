@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QUuid>
 
+#include "quickshare/BufferBudget.h"
 #include "quickshare/IncomingShare.h"
 #include "quickshare/QuickShareCrypto.h"
 #include "quickshare/QuickShareMessages.h"
@@ -46,6 +47,7 @@ public:
         QuickShareClock clock;
         QuickShareStore::CapacitySource capacity;
         int watchdogIntervalMs = 5000;
+        std::shared_ptr<BufferBudget> budget; // none: no limit across connections
     };
 
     static constexpr std::uint32_t kMaxFrame = 5'242'880;
@@ -62,6 +64,8 @@ public:
     void start();
     void answer(bool accept);
     void stop();
+    // The user now sees the offer: the time to answer starts again.
+    void promptShown();
 
     static std::string cleanLabel(std::string_view text, std::string_view fallback);
 
@@ -81,6 +85,7 @@ private:
     void end(std::optional<ShareResult> result);
     void watchdogTick();
     void reportProgress(bool force);
+    bool holdBuffers(std::size_t frame);
 
     QUuid m_id;
     QTcpSocket* m_socket;
@@ -99,6 +104,7 @@ private:
     QuickShareStore m_store;
     std::optional<std::uint32_t> m_frameLength;
     Bytes m_frame;
+    BufferHold m_hold;
     double m_lastProgress;
     double m_stageStarted;
     double m_lastHeard;

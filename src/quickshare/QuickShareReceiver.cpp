@@ -1,5 +1,8 @@
 #include "quickshare/QuickShareReceiver.h"
 
+#include <malloc.h>
+#include <utility>
+
 #include <QByteArray>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -72,6 +75,7 @@ void QuickShareReceiver::stopAndWait()
 void QuickShareReceiver::answer(const QUuid& id, bool accept)
 {
     onThread([this, id, accept] {
+        askNext(m_admission.answered(id));
         if (const auto found = m_connections.find(id); found != m_connections.end())
             found->second->answer(accept);
     });
@@ -143,24 +147,17 @@ void QuickShareReceiver::accept(const Options& options)
 {
     while (m_listener && m_listener->hasPendingConnections()) {
         QTcpSocket* socket = m_listener->nextPendingConnection();
-        if (m_connections.size() >= kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
+        const QString address = QuickShareAdmission::addressKey(socket->peerAddress());
         const auto prefixes = LocalPeer::ownIPv6Prefixes();
         QuickShareInbound::Settings settings { options.saveFolder,
             [prefixes](const QHostAddress& peer) { return LocalPeer::isLocal(peer, prefixes); },
-            m_environment.clock, m_environment.capacity, m_environment.watchdogIntervalMs };
+            m_environment.clock, m_environment.capacity, m_environment.watchdogIntervalMs, m_budget };
         QuickShareInbound::Events events;
         events.ask = [this](const IncomingShare& share) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, share] {
-                    if (onRequest)
-                        onRequest(share);
-                },
-                Qt::QueuedConnection);
+            if (m_admission.offer(share.id))
+                ask(share);
+            else
+                m_waiting.emplace(share.id, share);
         };
         events.progress = [this](const QUuid& id, std::int64_t bytes) {
             QMetaObject::invokeMethod(
@@ -171,25 +168,67 @@ void QuickShareReceiver::accept(const Options& options)
                 },
                 Qt::QueuedConnection);
         };
-        events.finished = [this](const QUuid& id, const std::optional<ShareResult>& result) {
-            if (const auto found = m_connections.find(id); found != m_connections.end()) {
-                found->second->deleteLater();
-                m_connections.erase(found);
-            }
-            if (!result)
-                return;
-            QMetaObject::invokeMethod(
-                this,
-                [this, id, outcome = *result] {
-                    if (onFinished)
-                        onFinished(id, outcome);
-                },
-                Qt::QueuedConnection);
-        };
+        events.finished
+            = [this](const QUuid& id, const std::optional<ShareResult>& result) { finished(id, result); };
         auto* inbound = new QuickShareInbound(socket, std::move(settings), std::move(events), m_context);
+        if (!m_admission.admit(inbound->id(), address)) {
+            socket->abort();
+            delete inbound;
+            continue;
+        }
         m_connections[inbound->id()] = inbound;
         inbound->start();
     }
+}
+
+void QuickShareReceiver::ask(const IncomingShare& share)
+{
+    if (const auto found = m_connections.find(share.id); found != m_connections.end())
+        found->second->promptShown();
+    QMetaObject::invokeMethod(
+        this,
+        [this, share] {
+            if (onRequest)
+                onRequest(share);
+        },
+        Qt::QueuedConnection);
+}
+
+void QuickShareReceiver::askNext(const std::optional<QUuid>& id)
+{
+    const auto found = id ? m_waiting.find(*id) : m_waiting.end();
+    if (found == m_waiting.end())
+        return;
+    const IncomingShare share = found->second;
+    m_waiting.erase(found);
+    ask(share);
+}
+
+void QuickShareReceiver::finished(const QUuid& id, const std::optional<ShareResult>& result)
+{
+    if (const auto found = m_connections.find(id); found != m_connections.end()) {
+        // It may still be on the stack: deleted once control is back in the event loop, and what it
+        // held goes back to the system after that.
+        found->second->deleteLater();
+        std::erase_if(m_ended, [](const auto& ended) { return ended.isNull(); });
+        m_ended.push_back(found->second);
+        m_connections.erase(found);
+        QMetaObject::invokeMethod(
+            m_context, [] { malloc_trim(0); }, Qt::QueuedConnection);
+    }
+    const bool shown = m_admission.wasShown(id);
+    m_waiting.erase(id);
+    askNext(m_admission.leave(id));
+    // An offer that waited unseen ends unseen.
+    if (!result || !shown)
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, id, outcome = *result] {
+            if (onFinished)
+                onFinished(id, outcome);
+        },
+        Qt::QueuedConnection);
 }
 
 void QuickShareReceiver::closeEverything()
@@ -201,12 +240,18 @@ void QuickShareReceiver::closeEverything()
         m_listener = nullptr;
         m_port = 0;
     }
-    const auto live = m_connections;
-    for (const auto& [id, inbound] : live)
+    // Destroyed here, not later: at quit no event loop may run again before the process exits,
+    // and each connection holds key material that must be wiped first.
+    const auto live = std::exchange(m_connections, {});
+    for (const auto& [id, inbound] : live) {
         inbound->stop();
-    for (const auto& [id, inbound] : m_connections)
-        inbound->deleteLater();
-    m_connections.clear();
+        delete inbound;
+    }
+    for (const QPointer<QuickShareInbound>& ended : std::exchange(m_ended, {}))
+        delete ended.data();
+    m_admission = QuickShareAdmission();
+    m_waiting.clear();
+    malloc_trim(0);
 }
 
 std::string QuickShareReceiver::serviceName()

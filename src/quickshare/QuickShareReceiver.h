@@ -9,10 +9,13 @@
 #include <string>
 
 #include <QObject>
+#include <QPointer>
 #include <QUuid>
 
 #include "platform/ServiceAdvertiser.h"
+#include "quickshare/BufferBudget.h"
 #include "quickshare/IncomingShare.h"
+#include "quickshare/QuickShareAdmission.h"
 #include "quickshare/QuickShareConnection.h"
 
 class QThread;
@@ -20,8 +23,8 @@ class QTcpServer;
 
 namespace tessaly {
 
-// Makes this computer a Quick Share target: listens, advertises, admits up to six local phones
-// at once and hands each to a QuickShareInbound. Everything runs on the "tessaly.quickshare"
+// Makes this computer a Quick Share target: listens, advertises, admits local phones (see
+// QuickShareAdmission) and hands each to a QuickShareInbound. Everything runs on the "tessaly.quickshare"
 // thread; the public operations hop onto it and the callbacks arrive on the caller's thread (the
 // GUI thread).
 class QuickShareReceiver : public QObject {
@@ -51,7 +54,8 @@ public:
         int watchdogIntervalMs = 5000;
     };
 
-    static constexpr std::size_t kMaxConnections = 6;
+    // What all connections together may hold in memory; one that would pass it is ended.
+    static constexpr std::size_t kBufferLimit = 32 * 1024 * 1024;
     static constexpr const char* kServiceType = "_FC9F5ED42C8A._tcp";
 
     explicit QuickShareReceiver(Environment environment, QObject* parent = nullptr);
@@ -71,6 +75,7 @@ public:
 
     // The port listened on, 0 while nothing listens.
     std::uint16_t port() const { return m_port.load(); }
+    const BufferBudget& buffers() const { return *m_budget; }
 
     // A fresh instance name: "#", a four-character endpoint id and the service's id bytes.
     static std::string serviceName();
@@ -81,6 +86,9 @@ private:
     void report(const Status& status);
     void startListening(const Options& options);
     void accept(const Options& options);
+    void ask(const IncomingShare& share);
+    void askNext(const std::optional<QUuid>& id);
+    void finished(const QUuid& id, const std::optional<ShareResult>& result);
     void closeEverything();
 
     Environment m_environment;
@@ -90,6 +98,10 @@ private:
     QTcpServer* m_listener = nullptr;
     std::uint64_t m_generation = 0; // tells a replaced listener's late events apart
     std::map<QUuid, QuickShareInbound*> m_connections;
+    std::vector<QPointer<QuickShareInbound>> m_ended; // finished, waiting for their deleteLater
+    QuickShareAdmission m_admission;
+    std::map<QUuid, IncomingShare> m_waiting; // offers not shown yet
+    std::shared_ptr<BufferBudget> m_budget = std::make_shared<BufferBudget>(kBufferLimit);
     std::atomic<std::uint16_t> m_port { 0 };
 };
 

@@ -120,9 +120,9 @@ std::string QuickShareStore::freeName(const std::string& name, std::set<std::str
     return candidate;
 }
 
-void QuickShareStore::markAsDownloaded(const std::string& path)
+void QuickShareStore::markAsDownloaded(int fd)
 {
-    LocalFiles::markAsDownloaded(path, "Received with Quick Share");
+    LocalFiles::markAsDownloaded(fd, "Received with Quick Share");
 }
 
 void QuickShareStore::createFiles(const std::vector<SharingFrame::FileOffer>& offers, std::int64_t totalBytes)
@@ -176,10 +176,11 @@ void QuickShareStore::write(const OfflineFrame::PayloadPiece& piece)
         return;
     if (file.received != file.size)
         throw QuickShareProblem("a file arrived incomplete");
+    // Through the descriptor: the name may point elsewhere by now.
+    markAsDownloaded(file.fd);
     ::close(file.fd);
     const std::string path = file.path;
     m_open.erase(found);
-    markAsDownloaded(path);
     m_saved.push_back(path);
 }
 
@@ -197,7 +198,9 @@ std::optional<Bytes> QuickShareStore::collect(const OfflineFrame::PayloadPiece& 
 
     Bytes bytes = found == m_messages.end() ? Bytes() : std::move(found->second);
     bytes.insert(bytes.end(), piece.body.begin(), piece.body.end());
+    m_pendingBytes -= existing;
     if (!piece.isLast) {
+        m_pendingBytes += bytes.size();
         m_messages[piece.id] = std::move(bytes);
         return std::nullopt;
     }

@@ -51,12 +51,14 @@ public:
     bool isOpen(std::int64_t payloadID) const { return m_open.count(payloadID) != 0; }
     const std::vector<std::string>& saved() const { return m_saved; }
     std::int64_t receivedBytes() const { return m_receivedBytes; }
+    // Bytes of byte payloads still waiting for their last piece.
+    std::size_t pendingBytes() const { return m_pendingBytes; }
 
     static std::string cleanFileName(std::string_view name);
     // `name`, or with " (n)" before its extension, n from 2, so that its lower-case form is not
     // in `taken`; the result's lower-case form is added to `taken`.
     static std::string freeName(const std::string& name, std::set<std::string>& taken);
-    static void markAsDownloaded(const std::string& path);
+    static void markAsDownloaded(int fd);
 
 private:
     struct OpenFile {
@@ -72,6 +74,7 @@ private:
     std::map<std::int64_t, Bytes> m_messages;
     std::vector<std::string> m_saved;
     std::int64_t m_receivedBytes = 0;
+    std::size_t m_pendingBytes = 0;
 };
 
 } // namespace tessaly

@@ -1,11 +1,13 @@
 #include "quickshare/QuickShareText.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace tessaly::QuickShareText {
 
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-constexpr std::size_t kLabelLength = 60;
 
 } // namespace
 
@@ -84,8 +86,14 @@ bool isValidUTF8(std::string_view bytes)
 
 bool isInvisible(char32_t c)
 {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x200B && c <= 0x200F)
-        || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+    // Controls, then Unicode's default-ignorable code points.
+    static constexpr std::pair<char32_t, char32_t> ranges[] = { { 0x00, 0x1F }, { 0x7F, 0x9F },
+        { 0xAD, 0xAD }, { 0x34F, 0x34F }, { 0x61C, 0x61C }, { 0x115F, 0x1160 }, { 0x17B4, 0x17B5 },
+        { 0x180B, 0x180F }, { 0x200B, 0x200F }, { 0x202A, 0x202E }, { 0x2060, 0x206F }, { 0x3164, 0x3164 },
+        { 0xFE00, 0xFE0F }, { 0xFEFF, 0xFEFF }, { 0xFFA0, 0xFFA0 }, { 0xFFF0, 0xFFF8 }, { 0x1BCA0, 0x1BCA3 },
+        { 0x1D173, 0x1D17A }, { 0xE0000, 0xE0FFF } };
+    return std::any_of(std::begin(ranges), std::end(ranges),
+        [c](const auto& range) { return c >= range.first && c <= range.second; });
 }
 
 bool isSpace(char32_t c)
@@ -116,9 +124,7 @@ std::string cleanLabel(std::string_view text, std::string_view fallback)
     for (char32_t& c : chars)
         if (isInvisible(c))
             c = U' ';
-    std::u32string label = trimmed(chars);
-    if (label.size() > kLabelLength)
-        label.resize(kLabelLength);
+    const std::u32string label = trimmed(chars);
     if (label.empty())
         return std::string(fallback);
     return encode(label);

@@ -1,14 +1,19 @@
-#include <atomic>
 #include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <mutex>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "quickshare/QuickShareReceiver.h"
+#include "support/AllocationMeter.h"
 #include "support/TestPhone.h"
 
 namespace tessaly {
@@ -79,19 +84,27 @@ TEST(QuickShareReceiver_Files, SavesUnderFreeCleanNamesWithProgressAndMark)
     QFile existing(QString::fromStdString(rig.path("photo.jpg")));
     ASSERT_TRUE(existing.open(QIODevice::WriteOnly) && existing.write("old") == 3);
     existing.close();
+    QTemporaryDir elsewhere;
+    const std::string victim = elsewhere.filePath("victim").toStdString();
+    ASSERT_TRUE(QFile::link(QString::fromStdString(victim), QString::fromStdString(rig.path("a-b.txt"))));
     TestPhone phone(rig.receiver.port());
     ASSERT_TRUE(phone.handshake());
-    phone.sendSharing(offer({ { "Photo.JPG", 1, 300'000, "" }, { "../../etc/a:b.txt", 2, 0, "" } }));
+    phone.sendSharing(
+        offer({ { "Photo.JPG", 1, 300'000, "" }, { std::string("../../etc/a:\0b.txt", 18), 2, 0, "" } }));
     ASSERT_EQ(answerHeard(phone), Answer::accept);
     EXPECT_EQ(rig.asks.at(0).sender, "Pixel 8");
     EXPECT_EQ(rig.asks[0].code, phone.code());
     EXPECT_EQ(
         rig.asks[0].files, (std::vector<IncomingShare::File> { { "Photo.JPG", 300'000 }, { "a-b.txt", 0 } }));
 
+    // The mark goes on the file received, even when its name has been pointed elsewhere meanwhile.
+    ASSERT_EQ(::rename(rig.path("a-b (2).txt").c_str(), rig.path("moved.txt").c_str()), 0);
+    ASSERT_TRUE(QFile::link(QString::fromStdString(victim), QString::fromStdString(rig.path("a-b (2).txt"))));
     phone.sendFile(1, pattern(300'000), 65'536);
     phone.sendFile(2, {}, 1);
     ASSERT_TRUE(rig.waitResult());
-    EXPECT_EQ(rig.results[0], ShareResult::saved({ rig.path("Photo (2).JPG"), rig.path("a-b.txt") }));
+    EXPECT_EQ(rig.results[0], ShareResult::saved({ rig.path("Photo (2).JPG"), rig.path("a-b (2).txt") }));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(victim)));
     QFile saved(QString::fromStdString(rig.path("Photo (2).JPG")));
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     const QByteArray bytes = saved.readAll();
@@ -99,7 +112,8 @@ TEST(QuickShareReceiver_Files, SavesUnderFreeCleanNamesWithProgressAndMark)
     EXPECT_TRUE(waitUntil([&] { return rig.progress == 300'000; }));
     EXPECT_TRUE(phone.waitClosed());
     char publisher[16] = {};
-    const auto n = ::getxattr(rig.path("a-b.txt").c_str(), "user.xdg.publisher", publisher, sizeof publisher);
+    const auto n
+        = ::getxattr(rig.path("moved.txt").c_str(), "user.xdg.publisher", publisher, sizeof publisher);
     EXPECT_TRUE(n == 7 ? std::string(publisher) == "Tessaly" : errno == ENOTSUP);
 }
 
@@ -143,6 +157,19 @@ TEST(QuickShareReceiver_Endings, EachEndingIsReportedOnceAndLeavesNoPartialFile)
                 phone.sendSecure(OfflineFrame { Piece { 1, Piece::Kind::file, 1000, 10, false, Bytes(5) } });
             },
             ShareResult::failed("it sent more data than it announced"), Answer::accept, true, {} },
+        { "piece past the size", true, room,
+            [](Rig&, TestPhone& phone) { phone.sendFile(1, pattern(1001), 1001); },
+            ShareResult::failed("it sent more data than it announced"), Answer::accept, true, {} },
+        { "data after the last piece", true, room,
+            [](Rig&, TestPhone& phone) {
+                phone.sendFile(1, pattern(1000), 1000);
+                phone.sendSecure(OfflineFrame { Piece { 1, Piece::Kind::file, 1000, 1000, true, Bytes(1) } });
+            },
+            ShareResult::failed("it sent a file that wasn’t offered. 1 of 2 files arrived before that"),
+            Answer::accept, true, { "one.bin" } },
+        { "piece before the answer", std::nullopt, room,
+            [](Rig&, TestPhone& phone) { phone.sendFile(1, pattern(1000), 1000); },
+            ShareResult::failed("it sent a file that wasn’t offered"), {}, false, {} },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -210,7 +237,8 @@ TEST(QuickShareReceiver_Hostile, BadInputEndsQuietlyAndTheNextPhoneIsServed)
     const Bytes keepAlive = OfflineFrame { OfflineFrame::KeepAlive {} }.encoded();
     Bytes keepAliveFirst { 0, 0, 0, std::uint8_t(keepAlive.size()) };
     keepAliveFirst.insert(keepAliveFirst.end(), keepAlive.begin(), keepAlive.end());
-    for (const Bytes& bytes : { Bytes { 0, 0, 0, 0 }, Bytes { 0, 0x50, 0, 1 }, keepAliveFirst })
+    for (const Bytes& bytes :
+        { Bytes { 0, 0, 0, 0 }, Bytes { 0, 0x50, 0, 1 }, Bytes { 0xFF, 0xFF, 0xFF, 0xFF }, keepAliveFirst })
         attack([&](TestPhone& p) { p.sendRawBytes(bytes); });
     attack([](TestPhone& p) {
         p.sendPrefixed(
@@ -242,6 +270,14 @@ TEST(QuickShareReceiver_Hostile, BadInputEndsQuietlyAndTheNextPhoneIsServed)
             for (const auto& frame : frames)
                 p.sendSecure(frame);
         });
+    // A frame sent again after a later one: its sequence number goes back.
+    attack([](TestPhone& p) {
+        ASSERT_TRUE(p.handshake());
+        const Bytes earlier = p.seal(OfflineFrame { OfflineFrame::KeepAlive { true } });
+        p.sendPrefixed(earlier);
+        p.sendSecure(OfflineFrame { OfflineFrame::KeepAlive { true } });
+        p.sendPrefixed(earlier);
+    });
 
     TestPhone honest(rig.receiver.port());
     ASSERT_TRUE(honest.handshake());
@@ -254,19 +290,141 @@ TEST(QuickShareReceiver_Hostile, BadInputEndsQuietlyAndTheNextPhoneIsServed)
     EXPECT_EQ(rig.files(), QStringList { "ok.txt" });
 }
 
-TEST(QuickShareReceiver_Admission, RefusesTheSeventhLiveConnection)
+QHostAddress loopback(int host)
+{
+    return QHostAddress(QStringLiteral("127.0.0.%1").arg(host));
+}
+
+TEST(QuickShareReceiver_Admission, TwoConnectionsPerAddressSixInAllOneOpenPromptPerAddress)
 {
     Rig rig;
+    rig.answer.reset();
     std::vector<std::unique_ptr<TestPhone>> phones;
-    for (int i = 0; i < 6; ++i)
-        phones.push_back(std::make_unique<TestPhone>(rig.receiver.port()));
+    for (int host : { 2, 2, 3, 3, 4, 4 })
+        phones.push_back(std::make_unique<TestPhone>(rig.receiver.port(), loopback(host)));
     EXPECT_FALSE(phones.back()->waitClosed(0.2));
-    TestPhone seventh(rig.receiver.port());
-    EXPECT_TRUE(seventh.waitClosed());
-    phones.front().reset();
+    for (int host : { 2, 5 }) {
+        TestPhone refused(rig.receiver.port(), loopback(host));
+        EXPECT_TRUE(refused.waitClosed()) << host;
+    }
+    phones[5].reset();
     waitUntil([] { return false; }, 0.1);
-    TestPhone next(rig.receiver.port());
-    EXPECT_TRUE(next.handshake());
+    phones[5] = std::make_unique<TestPhone>(rig.receiver.port(), loopback(5));
+
+    // The second offer from one address waits unseen while the first is open; one that ends
+    // unseen is never reported.
+    for (std::size_t i = 0; i < phones.size(); ++i)
+        ASSERT_TRUE(phones[i]->handshake("phone " + std::to_string(i)));
+    for (std::int64_t i = 0; i < 4; ++i)
+        phones[std::size_t(i)]->sendSharing(offer({ { "a.bin", i, 1, "" } }));
+    ASSERT_TRUE(waitUntil([&] { return rig.asks.size() == 2; }));
+    EXPECT_FALSE(waitUntil([&] { return rig.asks.size() > 2; }, 0.3));
+    phones[3]->vanish();
+    rig.receiver.answer(rig.asks[0].id, false);
+    EXPECT_EQ(answerHeard(*phones[0]), Answer::reject);
+    ASSERT_TRUE(waitUntil([&] { return rig.asks.size() == 3; }));
+    EXPECT_EQ(rig.asks[2].sender, "phone 1");
+    rig.receiver.answer(rig.asks[2].id, true);
+    EXPECT_EQ(answerHeard(*phones[1]), Answer::accept);
+    EXPECT_FALSE(waitUntil([&] { return rig.results.size() > 1; }, 0.3));
+    EXPECT_EQ(rig.results, std::vector { ShareResult::of(Kind::declined) });
+}
+
+// Six connections that never get an answer push sixteen 5 MiB payloads each.
+TEST(QuickShareReceiver_Memory, UnansweredPhonesHoldLittleAndGiveItBack)
+{
+    Rig rig;
+    rig.answer.reset();
+    const auto resident = [] {
+        long pages = 0, inMemory = 0;
+        std::ifstream("/proc/self/statm") >> pages >> inMemory;
+        return inMemory * sysconf(_SC_PAGESIZE);
+    };
+    const long before = resident();
+    std::vector<std::unique_ptr<TestPhone>> phones;
+    const std::size_t growth = test::peakGrowth([&] {
+        for (int i = 0; i < 6; ++i) {
+            phones.push_back(std::make_unique<TestPhone>(rig.receiver.port(), loopback(2 + i / 2)));
+            ASSERT_TRUE(phones.back()->handshake());
+        }
+        const Bytes body(1 << 20, 0x5A);
+        for (std::int64_t payload = 0; payload < 16; ++payload)
+            for (const auto& phone : phones)
+                for (std::int64_t offset = 0; offset < (5 << 20) && phone->isOpen(); offset += 1 << 20) {
+                    phone->sendSecure(
+                        OfflineFrame { Piece { payload, Piece::Kind::bytes, 5 << 20, offset, false, body } });
+                    phone->drain(0);
+                }
+        for (const auto& phone : phones)
+            EXPECT_TRUE(phone->waitClosed());
+    });
+    EXPECT_LE(rig.receiver.buffers().peak(), QuickShareReceiver::kBufferLimit);
+    EXPECT_TRUE(waitUntil([&] { return rig.receiver.buffers().used() == 0; }));
+    EXPECT_TRUE(rig.asks.empty() && rig.results.empty());
+    if (!test::allocationsMeasured())
+        return;
+    EXPECT_LT(growth, 64u << 20);
+    waitUntil([] { return false; }, 0.2);
+    EXPECT_LT(resident() - before, 16l << 20);
+}
+
+// An answer that reaches a connection after it ended (the phone cancelled first) does nothing.
+TEST(QuickShareInbound_Answer, AnAnswerAfterTheEndCreatesNothing)
+{
+    QTemporaryDir dir;
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    TestPhone phone(server.serverPort());
+    ASSERT_TRUE(waitUntil([&] { return server.hasPendingConnections(); }));
+    int finished = 0;
+    QuickShareInbound::Events events;
+    events.finished = [&](const QUuid&, const std::optional<ShareResult>&) { ++finished; };
+    QuickShareInbound inbound(
+        server.nextPendingConnection(), { dir.path().toStdString(), {}, {}, {}, 5000, {} }, events);
+    inbound.start();
+    ASSERT_TRUE(phone.handshake());
+    phone.sendSharing(offer({ { "a.bin", 1, 10, "" } }));
+    phone.sendSharing(SharingFrame { SharingFrame::Cancel {} });
+    ASSERT_TRUE(waitUntil([&] { return inbound.stage() == QuickShareInbound::Stage::closed; }));
+    inbound.answer(true);
+    EXPECT_EQ(finished, 1);
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
+}
+
+// The advertiser of a listener that was switched off may still report; only the current one counts.
+TEST(QuickShareReceiver_Switch, ALaterListenerIgnoresTheEarlierOnesAdvertiser)
+{
+    struct HeldAdvertiser : ServiceAdvertiser {
+        std::mutex mutex;
+        std::vector<Handlers> handlers;
+        void publish(Service, std::function<std::string()>, Handlers given) override
+        {
+            const std::lock_guard lock(mutex);
+            handlers.push_back(std::move(given));
+        }
+        void withdraw() override { }
+        std::size_t count()
+        {
+            const std::lock_guard lock(mutex);
+            return handlers.size();
+        }
+    };
+    using Status = QuickShareReceiver::Status;
+    QTemporaryDir dir;
+    const auto advertiser = std::make_shared<HeldAdvertiser>();
+    QuickShareReceiver receiver({ advertiser, {}, {}, 5000 });
+    std::vector<Status> statuses;
+    receiver.onStatus = [&](const Status& status) { statuses.push_back(status); };
+    for (std::size_t round = 1; round <= 2; ++round) {
+        receiver.stop();
+        receiver.start({ "A", dir.path().toStdString(), true, 0 });
+        ASSERT_TRUE(waitUntil([&] { return advertiser->count() == round; }));
+    }
+    advertiser->handlers[0].failed("gone");
+    advertiser->handlers[1].established("A");
+    ASSERT_TRUE(waitUntil([&] { return statuses.size() == 5; }));
+    EXPECT_FALSE(waitUntil([&] { return statuses.size() > 5; }, 0.2));
+    EXPECT_EQ(statuses.back(), Status::on("A"));
 }
 
 } // namespace

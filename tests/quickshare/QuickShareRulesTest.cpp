@@ -29,7 +29,13 @@ TEST(QuickShareInbound_CleanLabel, ShowsAtMostSixtyVisibleCharacters)
 {
     EXPECT_EQ(QuickShareInbound::cleanLabel(std::string(70, 'n'), ""), std::string(60, 'n'));
     EXPECT_EQ(QuickShareInbound::cleanLabel("Bo\nb\u2066", "x"), "Bo b");
-    EXPECT_EQ(QuickShareInbound::cleanLabel(" \u200B ", "A nearby device"), "A nearby device");
+    EXPECT_EQ(QuickShareInbound::cleanLabel(" \u200B\u061C\u180E\u2060\u2064\u00AD\U000E0041 ", "A"), "A");
+    // Cut between characters as the reader sees them, never inside one.
+    const std::string accented = "e\u0301", flag = "\U0001F1E9\U0001F1EA";
+    EXPECT_EQ(QuickShareInbound::cleanLabel(std::string(59, 'n') + accented + "x", ""),
+        std::string(59, 'n') + accented);
+    EXPECT_EQ(
+        QuickShareInbound::cleanLabel(std::string(59, 'n') + flag + flag, ""), std::string(59, 'n') + flag);
 }
 
 TEST(LocalPeer_IsLocal, AdmitsPrivateLinkLocalLoopbackAndOwnIPv6Networks)

@@ -22,8 +22,10 @@ bool waitUntil(const std::function<bool()>& done, double seconds)
     return true;
 }
 
-TestPhone::TestPhone(std::uint16_t port)
+TestPhone::TestPhone(std::uint16_t port, const QHostAddress& from)
 {
+    if (!from.isNull())
+        m_socket.bind(from);
     m_socket.connectToHost(QHostAddress::LocalHost, port);
     m_socket.waitForConnected(3000);
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);

@@ -18,7 +18,8 @@ bool waitUntil(const std::function<bool()>& done, double seconds = 5);
 // running, so the receiver's callbacks (and the answers they give) still happen.
 class TestPhone {
 public:
-    explicit TestPhone(std::uint16_t port);
+    // Connects to 127.0.0.1, from `from` when given (another loopback address).
+    explicit TestPhone(std::uint16_t port, const QHostAddress& from = {});
 
     bool handshake(const std::string& name = "Pixel 8");
     const std::string& code() const { return m_channel->code(); }
@@ -27,6 +28,7 @@ public:
     void sendRawBytes(const Bytes& bytes);
     void sendPrefixed(const Bytes& frame);
     std::optional<Bytes> readFrame(double seconds = 5);
+    Bytes seal(const OfflineFrame& frame) { return m_channel->seal(frame.encoded()); }
     void sendSecure(const OfflineFrame& frame);
     // Keep-alives are counted, not returned.
     std::optional<OfflineFrame> readSecure(double seconds = 5);
