@@ -154,6 +154,33 @@ int main(int argc, char** argv)
     }
     std::sort(toAsk.begin(), toAsk.end());
 
+    // Six phones that never get an answer push sixteen 5 MiB byte payloads each, in 1 MiB pieces.
+    const long floodBefore = residentKiB();
+    long floodPeak = floodBefore;
+    {
+        std::vector<std::unique_ptr<TestPhone>> flooders;
+        for (int i = 0; i < 6; ++i) {
+            const QHostAddress from(QStringLiteral("127.0.0.%1").arg(2 + i / 2));
+            flooders.push_back(std::make_unique<TestPhone>(receiver.port(), from));
+            flooders.back()->handshake();
+        }
+        using Piece = OfflineFrame::PayloadPiece;
+        const Bytes piece(1 << 20, 0x5A);
+        for (std::int64_t payload = 0; payload < 16; ++payload)
+            for (const auto& flooder : flooders)
+                for (std::int64_t offset = 0; offset < (5 << 20) && flooder->isOpen(); offset += 1 << 20) {
+                    flooder->sendSecure(OfflineFrame {
+                        Piece { payload, Piece::Kind::bytes, 5 << 20, offset, false, piece } });
+                    flooder->drain(0);
+                    floodPeak = std::max(floodPeak, residentKiB());
+                }
+        for (const auto& flooder : flooders)
+            flooder->waitClosed();
+    }
+    waitUntil([&] { return receiver.buffers().used() == 0; });
+    waitUntil([] { return false; }, 0.2);
+    const long floodAfter = residentKiB();
+
     // Dirty pages left by one writer slow down the next: each run starts with them flushed, and
     // the ceiling is measured before and after the transfer.
     double ceilingCPU = 0, laterCPU = 0;
@@ -203,5 +230,9 @@ int main(int argc, char** argv)
         ceilingCPU, receiverCPU, ceilingCPU / receiverCPU, phoneCPU, received);
     std::printf("resident memory growth: %.1f MiB at 100 MiB, %.1f MiB at the end, peak %.1f MiB\n",
         (at100 - before) / 1024.0, (after - before) / 1024.0, (peak - before) / 1024.0);
+    std::printf("six unanswered phones, 16 x 5 MiB each: resident %.1f MiB before, peak %.1f MiB, %.1f MiB "
+                "after; receiver's buffers peaked at %.1f MiB\n",
+        floodBefore / 1024.0, floodPeak / 1024.0, floodAfter / 1024.0,
+        double(receiver.buffers().peak()) / (1024 * 1024));
     return result && result->kind == ShareResult::Kind::saved ? 0 : 1;
 }
