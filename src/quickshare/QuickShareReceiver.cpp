@@ -8,6 +8,8 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <openssl/crypto.h>
+
 #include "quickshare/LocalPeer.h"
 #include "quickshare/QuickShareMessages.h"
 
@@ -27,8 +29,7 @@ QuickShareReceiver::QuickShareReceiver(Environment environment, QObject* parent)
 
 QuickShareReceiver::~QuickShareReceiver()
 {
-    QMetaObject::invokeMethod(
-        m_context, [this] { closeEverything(); }, Qt::BlockingQueuedConnection);
+    stopAndWait();
     m_thread->quit();
     m_thread->wait();
     delete m_thread;
@@ -69,7 +70,14 @@ void QuickShareReceiver::stop()
 void QuickShareReceiver::stopAndWait()
 {
     QMetaObject::invokeMethod(
-        m_context, [this] { closeEverything(); }, Qt::BlockingQueuedConnection);
+        m_context,
+        [this] {
+            closeEverything();
+            // OpenSSL's per-thread random generators would otherwise be freed only when the
+            // thread itself ends, which may be after the process's exit clean-up has begun.
+            OPENSSL_thread_stop();
+        },
+        Qt::BlockingQueuedConnection);
 }
 
 void QuickShareReceiver::answer(const QUuid& id, bool accept)
