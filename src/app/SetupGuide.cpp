@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "controller/AppState.h"
+#include "mirroring/ScrcpyCommandLine.h"
 #include "tools/ProcessRunner.h"
 #include "tools/ToolLocator.h"
 
@@ -11,35 +12,6 @@ namespace tessaly {
 namespace {
 
 constexpr double kToolLimit = 5;
-// Real versions read like "3.1" or "2.4-rc1"; anything longer is not a version worth showing.
-constexpr std::size_t kMaxVersionLength = 32;
-
-bool isPlausibleVersion(std::string_view word)
-{
-    if (word.empty() || word.size() > kMaxVersionLength)
-        return false;
-    for (const char c : word) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f)
-            return false;
-    }
-    return true;
-}
-
-std::vector<std::string_view> words(std::string_view line, std::size_t most)
-{
-    std::vector<std::string_view> found;
-    std::size_t at = 0;
-    while (found.size() < most && at < line.size()) {
-        const std::size_t start = line.find_first_not_of(' ', at);
-        if (start == std::string_view::npos)
-            break;
-        const std::size_t end = std::min(line.find(' ', start), line.size());
-        found.push_back(line.substr(start, end - start));
-        at = end;
-    }
-    return found;
-}
 
 } // namespace
 
@@ -113,10 +85,9 @@ void SetupGuide::describeEngine()
         setEngineLine("Not found on this computer");
         return;
     }
-    std::string source
-        = ToolLocator::builtInEnvironment().empty() ? "from your system" : "included in the app";
-    setEngineLine("Found, " + source);
-    launch(queryVersion(this, *scrcpy, adb->executable, std::move(source)));
+    const bool builtIn = !ToolLocator::builtInEnvironment().empty();
+    setEngineLine(builtIn ? "Found, included in the app" : "Found, from your system");
+    launch(readCapabilities(this, m_state.scrcpyCapabilityCache(), *scrcpy, adb->executable, builtIn));
 }
 
 void SetupGuide::check()
@@ -146,33 +117,32 @@ QCoro::Task<> SetupGuide::checkPhone(QPointer<SetupGuide> self, ADB adb, std::ui
     self->setPhone(PhoneStatus::from(ADB::parseDevices(result.stdOut)));
 }
 
-QCoro::Task<> SetupGuide::queryVersion(
-    QPointer<SetupGuide> self, std::string scrcpy, std::string adb, std::string source)
+QCoro::Task<> SetupGuide::readCapabilities(
+    QPointer<SetupGuide> self, ScrcpyCapabilityCache cache, std::string scrcpy, std::string adb, bool builtIn)
 {
-    std::vector<std::string> arguments { "--version" };
-    Environment environment = ProcessRunner::safeEnvironment(adb);
-    const ProcessResult result = co_await ProcessRunner::run(std::move(scrcpy), std::move(arguments),
-        std::move(environment), kToolLimit, ProcessRunner::kDefaultOutputLimit);
+    const ScrcpyCapabilities capabilities
+        = co_await cache.capabilities(scrcpy, ProcessRunner::safeEnvironment(adb));
     if (!self)
         co_return;
-    if (const auto version = scrcpyVersion(result.stdOut))
-        self->setEngineLine("scrcpy " + *version + ", " + source);
+    if (auto line = scrcpyLine(capabilities, scrcpy, builtIn))
+        self->setEngineLine(std::move(*line));
 }
 
-std::optional<std::string> SetupGuide::scrcpyVersion(std::string_view output)
+std::optional<std::string> SetupGuide::scrcpyLine(
+    const ScrcpyCapabilities& capabilities, const std::string& executable, bool builtIn)
 {
-    while (!output.empty()) {
-        const std::size_t end = std::min(output.find('\n'), output.size());
-        const std::string line = ProcessRunner::trimWhitespace(output.substr(0, end));
-        output.remove_prefix(std::min(end + 1, output.size()));
-        if (line.empty())
-            continue;
-        const std::vector<std::string_view> fields = words(line, 2);
-        if (fields.size() == 2 && fields[0] == "scrcpy" && isPlausibleVersion(fields[1]))
-            return std::string(fields[1]);
+    if (capabilities.version.empty())
         return std::nullopt;
-    }
-    return std::nullopt;
+    const std::size_t slash = executable.rfind('/');
+    const std::string folder = slash == 0 ? "/" : executable.substr(0, std::min(slash, executable.size()));
+    std::string line
+        = "scrcpy " + capabilities.version + (builtIn ? " included in the app" : " from " + folder);
+    if (!ScrcpyCommandLine::missingEssentials(capabilities).empty())
+        return line + ": too old to mirror (Tessaly needs " + ScrcpyCommandLine::kOldestUsable + " or later)";
+    line += ": mirroring works";
+    for (const std::string& limit : ScrcpyCommandLine::limits(capabilities))
+        line += "; " + limit;
+    return line;
 }
 
 void SetupGuide::launch(QCoro::Task<> task)

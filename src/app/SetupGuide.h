@@ -12,6 +12,7 @@
 
 #include <QCoroTask>
 
+#include "mirroring/ScrcpyCapabilityCache.h"
 #include "phone/ADB.h"
 
 class QTimer;
@@ -73,9 +74,11 @@ public:
     const QTimer* pollTimer() const { return m_timer.get(); }
     bool hasRunningChecks() const { return m_runningTasks > 0; }
 
-    // The version from `scrcpy --version` output: the second word of its first non-empty
-    // line when the first word is "scrcpy"; none for anything else or an implausible word.
-    static std::optional<std::string> scrcpyVersion(std::string_view output);
+    // The engine line for a scrcpy run from `executable` ("included in the app" when built in):
+    // its version and folder, and what it cannot do ("scrcpy 2.4 from /usr/bin: mirroring works;
+    // mouse hover needs 2.6"); none when its help gave no version.
+    static std::optional<std::string> scrcpyLine(
+        const ScrcpyCapabilities& capabilities, const std::string& executable, bool builtIn);
 
 signals:
     void phoneChanged();
@@ -85,8 +88,8 @@ signals:
 
 private:
     static QCoro::Task<> checkPhone(QPointer<SetupGuide> self, ADB adb, std::uint64_t ticket);
-    static QCoro::Task<> queryVersion(
-        QPointer<SetupGuide> self, std::string scrcpy, std::string adb, std::string source);
+    static QCoro::Task<> readCapabilities(QPointer<SetupGuide> self, ScrcpyCapabilityCache cache,
+        std::string scrcpy, std::string adb, bool builtIn);
     void launch(QCoro::Task<> task);
     void setPhone(PhoneStatus phone);
     void setEngineLine(std::string line);

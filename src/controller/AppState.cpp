@@ -218,6 +218,8 @@ std::optional<std::string> AppState::mirroringLine() const
         if (m_fps->skipped >= 1)
             line += " (+" + std::to_string(m_fps->skipped) + " skipped)";
     }
+    for (const std::string& note : m_mirroringNotes)
+        line += " – " + note;
     return line;
 }
 

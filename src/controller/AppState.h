@@ -21,6 +21,7 @@
 #include "controller/NetworkInfo.h"
 #include "controller/Pinger.h"
 #include "controller/Presenter.h"
+#include "mirroring/ScrcpyCapabilityCache.h"
 #include "mirroring/ScrcpyOutput.h"
 #include "mirroring/StreamSettings.h"
 #include "phone/ADB.h"
@@ -46,8 +47,8 @@ class AppState : public QObject {
     Q_PROPERTY(bool realKeyboard READ realKeyboard WRITE setRealKeyboard NOTIFY settingsChanged)
     Q_PROPERTY(bool audio READ audio WRITE setAudio NOTIFY settingsChanged)
     Q_PROPERTY(bool showFPS READ showFPS WRITE setShowFPS NOTIFY settingsChanged)
-    Q_PROPERTY(bool autoDisableWirelessOnQuit READ autoDisableWirelessOnQuit WRITE setAutoDisableWirelessOnQuit
-            NOTIFY settingsChanged)
+    Q_PROPERTY(bool autoDisableWirelessOnQuit READ autoDisableWirelessOnQuit WRITE
+            setAutoDisableWirelessOnQuit NOTIFY settingsChanged)
     Q_PROPERTY(bool quickShareOn READ quickShareOn WRITE setQuickShareOn NOTIFY settingsChanged)
     Q_PROPERTY(QString statusText READ statusTextProperty NOTIFY changed)
 
@@ -105,6 +106,8 @@ public:
     bool isCheckingQuality() const { return m_isCheckingQuality; }
     const std::optional<FPSReading>& fps() const { return m_fps; }
     const std::optional<std::string>& mirroringLabel() const { return m_mirroringLabel; }
+    // What the running session's scrcpy could not do of what the user asked for.
+    const std::vector<std::string>& mirroringNotes() const { return m_mirroringNotes; }
     bool mirroringInPocketMode() const { return m_mirroringInPocketMode; }
     const std::optional<std::string>& macRouterIP() const { return m_macRouterIP; }
     const QuickShareReceiver::Status& quickShareStatus() const { return m_quickShareStatus; }
@@ -174,6 +177,9 @@ public:
     std::vector<std::string> reconnectAddresses() const;
     QCoro::Task<StreamSettings> streamSettings(Device device);
     QCoro::Task<std::optional<std::string>> hardwareEncoder(Device device);
+    // What the located scrcpy understands, read once per executable; "newest" without tools.
+    QCoro::Task<ScrcpyCapabilities> scrcpyCapabilities();
+    ScrcpyCapabilityCache& scrcpyCapabilityCache() { return m_scrcpyCapabilities; }
     QCoro::Task<> launch(StreamSettings settings, Device device, bool safeMode);
     void mirroringEnded(std::int32_t exitCode, const std::string& output, bool stoppedByUser);
     // The model when the list gave one, else the serial.
@@ -263,6 +269,7 @@ protected:
     bool m_isCheckingQuality = false;
     std::optional<FPSReading> m_fps;
     std::optional<std::string> m_mirroringLabel;
+    std::vector<std::string> m_mirroringNotes;
     bool m_mirroringInPocketMode = false;
     std::optional<std::string> m_macRouterIP;
     QuickShareReceiver::Status m_quickShareStatus;
@@ -285,6 +292,7 @@ protected:
         double startedAt = 0;
     };
     std::unique_ptr<ScrcpyRunner> m_scrcpy;
+    ScrcpyCapabilityCache m_scrcpyCapabilities;
     std::optional<std::string> m_mirroredSerial;
     std::map<std::string, std::optional<std::string>> m_encoderCache;
     std::set<std::string> m_encoderTweaksRejected;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "mirroring/ScrcpyCommandLine.h"
 #include "tools/ProcessRunner.h"
 #include "tools/Text.h"
 #include "tools/Validation.h"
@@ -38,6 +39,9 @@ FriendlyError FriendlyError::fromScrcpy(std::int32_t exitCode, const std::string
 {
     const std::string text = asciiLowercase(output);
     FriendlyError error;
+    if (const auto option = ScrcpyOutput::rejectedOption(output))
+        return FriendlyError::scrcpyRefusedOption(
+            *option, ScrcpyCapabilities::versionIn(output).value_or(""), output);
     if (containsAny(text, { "unauthorized" }))
         error = kWaitingForPermission;
     else if (containsAny(text, { "injecting input", "inject_events", "securityexception" }))
@@ -175,24 +179,36 @@ QCoro::Task<std::optional<std::string>> AppState::hardwareEncoder(Device device)
     co_return encoder;
 }
 
+QCoro::Task<ScrcpyCapabilities> AppState::scrcpyCapabilities()
+{
+    if (!toolsFound())
+        co_return ScrcpyCapabilities {};
+    co_return co_await m_scrcpyCapabilities.capabilities(
+        *m_scrcpyPath, ProcessRunner::safeEnvironment(m_adb->executable));
+}
+
 QCoro::Task<> AppState::launch(StreamSettings settings, Device device, bool safeMode)
 {
     if (!toolsFound()) {
         showError(missingToolsError());
         co_return;
     }
+    const ScrcpyCapabilities capabilities = co_await scrcpyCapabilities();
+    if (const auto missing = ScrcpyCommandLine::missingEssentials(capabilities); !missing.empty()) {
+        showError(FriendlyError::scrcpyTooOld(capabilities.version, missing));
+        co_return;
+    }
     std::optional<std::string> encoder;
-    if (settings.wantsHardwareEncoder && !safeMode)
+    // Before --list-encoders there is no encoder list to read.
+    if (settings.wantsHardwareEncoder && !safeMode && capabilities.has("list-encoders"))
         encoder = co_await hardwareEncoder(device);
 
-    std::vector<std::string> arguments { "-s", device.serial, "--window-title=Tessaly", "--no-terminal-title",
-        "--force-adb-forward" };
-    for (std::string& a : settings.scrcpyArguments(encoder, safeMode))
-        arguments.push_back(std::move(a));
     const MirrorOptions options { m_pocketMode, m_stayAwake, m_realKeyboard, m_audio, m_showFPS,
         device.connection == Device::Connection::wifi };
-    for (std::string& a : options.arguments())
-        arguments.push_back(std::move(a));
+    ScrcpyCommandLine fitted = ScrcpyCommandLine::fit(
+        ScrcpyCommandLine::designed(device.serial, settings, encoder, safeMode, options), options,
+        capabilities);
+    const std::vector<std::string>& arguments = fitted.arguments;
 
     publish(m_fps, std::nullopt, &AppState::fpsChanged);
     // Lines arrive on the reader thread; the reading is published on this one.
@@ -217,6 +233,7 @@ QCoro::Task<> AppState::launch(StreamSettings settings, Device device, bool safe
     m_mirroringInPocketMode = m_pocketMode;
     m_mirroredSerial = device.serial;
     m_mirroringLabel = settings.label + (safeMode && settings.codecOptions ? " – basic mode" : "");
+    m_mirroringNotes = std::move(fitted.notes);
     m_lastError.reset();
     const bool usedTweaks = settings.codecOptions.has_value() && !safeMode;
     m_currentLaunch = Launch { std::move(settings), std::move(device), usedTweaks, m_services.clock->now() };
@@ -231,6 +248,7 @@ void AppState::mirroringEnded(std::int32_t exitCode, const std::string& output, 
     m_mirroringInPocketMode = false;
     m_mirroredSerial.reset();
     m_mirroringLabel.reset();
+    m_mirroringNotes.clear();
     m_fps.reset();
     const std::optional<Launch> ended = std::exchange(m_currentLaunch, std::nullopt);
     emit mirroringChanged();
@@ -239,7 +257,7 @@ void AppState::mirroringEnded(std::int32_t exitCode, const std::string& output, 
 
     if (!stoppedByUser && exitCode != 0) {
         if (ended && ended->usedTweaks && m_services.clock->now() - ended->startedAt < kSafeModeWindow
-            && ScrcpyOutput::looksLikeEncoderError(output)) {
+            && ScrcpyOutput::looksLikeEncoderError(output) && !ScrcpyOutput::rejectedOption(output)) {
             m_encoderTweaksRejected.insert(phoneKey(ended->target));
             launchTask(launch(ended->settings, ended->target, true));
             return;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tessaly {
 
@@ -23,6 +24,11 @@ struct FriendlyError {
 
     // Why a mirroring session ended with a failure, from the tool's exit status and output.
     static FriendlyError fromScrcpy(std::int32_t exitCode, const std::string& output);
+    // scrcpy refused `option` of the command line; `version` is empty when unknown.
+    static FriendlyError scrcpyRefusedOption(
+        const std::string& option, const std::string& version, std::string output);
+    // The scrcpy found lacks the `missing` options that mirroring needs.
+    static FriendlyError scrcpyTooOld(const std::string& version, const std::vector<std::string>& missing);
 };
 
 } // namespace tessaly

@@ -31,6 +31,23 @@ bool contains(std::string_view text, std::string_view phrase)
     return text.find(phrase) != std::string_view::npos;
 }
 
+constexpr std::size_t kMaxOptionLength = 64;
+
+// The option name at the start of `text`, up to a quote, "=", white space or the end.
+std::optional<std::string> optionAt(std::string_view text, std::string_view dashes)
+{
+    const std::size_t end = std::min(text.find_first_of("'`=\" \t\r\n"), text.size());
+    const std::string_view name = text.substr(0, end);
+    if (name.empty() || name.size() > kMaxOptionLength || name.front() == '-')
+        return std::nullopt;
+    for (const char c : name) {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!letter && !isDigit(c) && c != '-')
+            return std::nullopt;
+    }
+    return std::string(dashes) + std::string(name);
+}
+
 } // namespace
 
 std::optional<FPSReading> fps(std::string_view line)
@@ -98,6 +115,48 @@ bool looksLikeEncoderError(std::string_view output)
             return true;
     }
     return false;
+}
+
+std::optional<std::string> rejectedOption(std::string_view output)
+{
+    // What follows each marker: whether a quote comes first, and whether the dashes are there.
+    struct Form {
+        std::string_view marker;
+        bool quoted, dashed;
+    };
+    constexpr std::array<Form, 4> kForms { {
+        { "unrecognized option ", true, true },
+        { "unknown option -- ", false, false },
+        { "invalid option -- ", true, false },
+        { "ERROR: ", false, true },
+    } };
+    for (const Form& form : kForms) {
+        for (std::size_t at = output.find(form.marker); at != std::string_view::npos;
+             at = output.find(form.marker, at + 1)) {
+            std::string_view rest = output.substr(at + form.marker.size());
+            if (form.quoted && !rest.empty() && (rest.front() == '\'' || rest.front() == '`'))
+                rest.remove_prefix(1);
+            if (form.marker == "ERROR: ") {
+                const std::size_t end = rest.find_first_of(" \n");
+                if (rest.substr(0, 2) != "--" || end == std::string_view::npos
+                    || rest.substr(end, 17) != " has been removed")
+                    continue;
+            }
+            std::string_view dashes;
+            if (form.dashed) {
+                if (rest.substr(0, 1) != "-")
+                    continue;
+                dashes = rest.substr(0, rest.substr(0, 2) == "--" ? 2 : 1);
+                rest.remove_prefix(dashes.size());
+            } else {
+                const std::size_t end = std::min(rest.find_first_of("'`=\" \t\r\n"), rest.size());
+                dashes = end == 1 ? "-" : "--";
+            }
+            if (auto option = optionAt(rest, dashes))
+                return option;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace tessaly::ScrcpyOutput

@@ -26,5 +26,10 @@ std::optional<std::string> hardwareH264Encoder(std::string_view output);
 // Whether the output carries a message of the phone's video encoder refusing the settings.
 bool looksLikeEncoderError(std::string_view output);
 
+// The option scrcpy refused before it began ("--no-terminal-title"), from getopt's
+// "unrecognized option '--x'", "unknown option -- x" or "invalid option -- 'x'", or scrcpy's own
+// "--x has been removed"; none when the output holds no such refusal.
+std::optional<std::string> rejectedOption(std::string_view output);
+
 } // namespace ScrcpyOutput
 } // namespace tessaly

@@ -100,6 +100,19 @@ std::vector<std::string> versionsDescending(const std::string& folder)
     return names;
 }
 
+// A snap's command is a link in /snap/bin to the one snap launcher, which picks the snap by the
+// name it was started as: so it is run by that name, once the launcher and the folder of
+// commands are the system's.
+std::optional<std::string> snapCommand(const std::string& root, const std::string& name, uid_t owner)
+{
+    const std::string folder = root + "/snap/bin";
+    const std::string command = folder + "/" + name;
+    const auto launcher = verifiedExecutable(command, { root + "/usr/bin/", root + "/usr/lib/snapd/" });
+    if (!launcher || !lockedDown(*launcher, owner, false) || !lockedDown(folder, owner, true))
+        return std::nullopt;
+    return command;
+}
+
 } // namespace
 
 Places Places::system()
@@ -196,14 +209,17 @@ std::optional<std::string> findScrcpy(const Places& places)
     if (auto own = tools.tool("scrcpy"))
         return own;
     const std::string root = base(places.root);
+    // A scrcpy installed on purpose (into /usr/local, as a snap, with Homebrew) is newer than the
+    // distribution's, which other packages may keep installed: it wins over /usr/bin.
+    if (auto local = verifiedExecutable(root + "/usr/local/bin/scrcpy", { root + "/usr/local/" }))
+        return local;
+    if (auto snap = snapCommand(root, "scrcpy", places.requiredOwner))
+        return snap;
     const std::string brew = root + "/home/linuxbrew/.linuxbrew";
-    std::vector<Candidate> candidates = {
-        { root + "/usr/bin/scrcpy", { root + "/usr/" } },
-        { root + "/usr/local/bin/scrcpy", { root + "/usr/local/" } },
-        { brew + "/bin/scrcpy", { brew + "/" } },
-    };
+    std::vector<Candidate> candidates = { { brew + "/bin/scrcpy", { brew + "/" } } };
     for (const std::string& version : versionsDescending(brew + "/Cellar/scrcpy"))
         candidates.push_back({ brew + "/Cellar/scrcpy/" + version + "/bin/scrcpy", { brew + "/" } });
+    candidates.push_back({ root + "/usr/bin/scrcpy", { root + "/usr/" } });
     return firstTrusted(candidates);
 }
 

@@ -6,6 +6,7 @@
 #include "app/SetupWindow.h"
 #include "support/ControllerFakes.h"
 #include "support/Screenshots.h"
+#include "support/StandInTool.h"
 
 namespace tessaly {
 namespace {
@@ -34,16 +35,17 @@ std::size_t devicesCalls(const StandInTool& adb)
 }
 
 // The guide's window over stand-in tools, shown and done with its first checks: adb lists
-// `listed`, scrcpy (when there) reports version 3.1.
+// `listed`, scrcpy (when there) plays `release`.
 struct OpenGuide {
     ControllerRig rig;
     std::unique_ptr<AppState> state;
     std::unique_ptr<SetupWindowController> setup;
 
-    explicit OpenGuide(const std::vector<std::string>& listed, bool withScrcpy = true)
+    explicit OpenGuide(
+        const std::vector<std::string>& listed, bool withScrcpy = true, std::string release = "3.3.4")
     {
         rig.withScrcpy = withScrcpy;
-        rig.scrcpy.on({ "--version" }, { .out = kVersion });
+        rig.scrcpy.playScrcpy(release);
         rig.adb.on(kDevices, deviceList(listed));
         state = rig.make();
         setup = std::make_unique<SetupWindowController>(*state);
@@ -79,25 +81,6 @@ TEST(SetupGuideTest, PhoneStatusFromDeviceLists)
     };
     for (const auto& [devices, expected] : cases)
         EXPECT_EQ(Status::from(devices), expected) << SetupGuide::phoneLine(expected);
-}
-
-TEST(SetupGuideTest, ScrcpyVersionReadsOnlyTheFirstNonEmptyLine)
-{
-    const struct {
-        std::string output;
-        std::optional<std::string> version;
-    } cases[] = {
-        { kVersion, "3.1" },
-        { "\n  \r\n  scrcpy   2.4-rc1  \r\n", "2.4-rc1" },
-        { "Scrcpy 3.1", std::nullopt },
-        { "scrcpy", std::nullopt },
-        { "INFO: loading\nscrcpy 3.1", std::nullopt },
-        { "", std::nullopt },
-        { "scrcpy " + std::string(200, '9'), std::nullopt },
-        { std::string("scrcpy 3.\x1b[2J1"), std::nullopt },
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(SetupGuide::scrcpyVersion(c.output), c.version) << c.output;
 }
 
 TEST(SetupGuideTest, MissingAdbIsReportedWithoutRunningAnything)
@@ -148,26 +131,33 @@ TEST(SetupWindowTest, StepsLineAndButtonFollowThePhoneAndTheEngine)
     const struct {
         std::vector<std::string> listed;
         bool engine;
-        const char *line, *debugging, *cable;
+        const char *release, *limits, *line, *debugging, *cable;
         bool canMirror;
         QString screenshot;
     } cases[] = {
-        { {}, true, "Waiting for your phone… (some cables only charge: try another one if nothing happens)",
-            "step-2", "step-3", false, {} },
-        { { "R58N1 unauthorized usb:1-1 transport_id:1" }, true, "Almost there: tap “Allow” on your phone.",
-            "done", "step-3", false, QStringLiteral("setup-waiting-for-allow") },
-        { { "R58N1 device usb:1-1 product:p model:Pixel_7 transport_id:1" }, true,
-            "Your phone is connected (USB cable).", "done", "done", true, QStringLiteral("setup-ready") },
-        { { "192.168.1.5:5555 device product:p model:Pixel_7 transport_id:2" }, true,
+        { {}, true, "3.3.4", "",
+            "Waiting for your phone… (some cables only charge: try another one if nothing happens)", "step-2",
+            "step-3", false, {} },
+        { { "R58N1 unauthorized usb:1-1 transport_id:1" }, true, "3.3.4", "",
+            "Almost there: tap “Allow” on your phone.", "done", "step-3", false,
+            QStringLiteral("setup-waiting-for-allow") },
+        { { "R58N1 device usb:1-1 product:p model:Pixel_7 transport_id:1" }, true, "2.4",
+            "; mouse hover needs 2.6", "Your phone is connected (USB cable).", "done", "done", true,
+            QStringLiteral("setup-ready") },
+        { { "192.168.1.5:5555 device product:p model:Pixel_7 transport_id:2" }, true, "1.25",
+            "; audio needs 2.0; real keyboard mode over Wi-Fi needs 2.4; mouse hover needs 2.6",
             "Your phone is connected (Wi-Fi).", "done", "done", true, {} },
-        { { "R58N1 device usb:1-1 model:Pixel_7" }, false, "Your phone is connected (USB cable).", "done",
-            "done", false, QStringLiteral("setup-engine-missing") },
+        { { "R58N1 device usb:1-1 model:Pixel_7" }, false, "3.3.4", "",
+            "Your phone is connected (USB cable).", "done", "done", false,
+            QStringLiteral("setup-engine-missing") },
     };
     for (const auto& c : cases) {
-        OpenGuide g(c.listed, c.engine);
-        EXPECT_EQ(
-            g.guide().engineLine(), c.engine ? "scrcpy 3.1, from your system" : "Not found on this computer");
-        EXPECT_EQ(g.rig.scrcpy.calls(), c.engine ? Calls { { "--version" } } : Calls {});
+        OpenGuide g(c.listed, c.engine, c.release);
+        EXPECT_EQ(g.guide().engineLine(),
+            c.engine ? "scrcpy " + std::string(c.release) + " from " + g.rig.scrcpy.folder()
+                    + ": mirroring works" + c.limits
+                     : "Not found on this computer");
+        EXPECT_EQ(g.rig.scrcpy.calls(), c.engine ? Calls { { "--help" } } : Calls {});
         EXPECT_EQ(g.mark("engineIcon"), c.engine ? "done" : "warning");
         EXPECT_EQ(g.installShown(), !c.engine);
         EXPECT_EQ(g.part<QLabel>("phoneLine")->text(), QString::fromUtf8(c.line));
@@ -194,7 +184,7 @@ TEST(SetupGuideTest, AGuideDestroyedDuringACheckIsLeftAlone)
 {
     ControllerRig rig;
     rig.adb.on(kDevices, { .out = "List of devices attached\n", .delay = 0.2 });
-    rig.scrcpy.on({ "--version" }, { .out = kVersion, .delay = 0.2 });
+    rig.scrcpy.on({ "--help" }, { .out = kVersion, .delay = 0.2 });
     auto state = rig.make();
     auto guide = std::make_unique<SetupGuide>(*state);
     guide->windowOpened();

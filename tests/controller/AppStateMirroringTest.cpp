@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ControllerFakes.h"
+#include "support/ScrcpyReleases.h"
 
 namespace tessaly {
 namespace {
@@ -288,6 +289,89 @@ TEST(AppStateMirroringTest, FailedSessionsAreExplained)
         const FriendlyError error = FriendlyError::fromScrcpy(exitCode, output);
         EXPECT_EQ(error.title, title) << output;
         EXPECT_EQ(error.details, output);
+    }
+}
+
+TEST(AppStateMirroringTest, MirrorsWithEachScrcpyReleaseAndSaysWhatAnOldOneCannotDo)
+{
+    const std::string tuning = "bitrate-mode:int=2,priority:int=0,latency:int=1";
+    const std::string encoder = "c2.qti.avc.encoder";
+    const auto current = [&](bool terminalTitle) {
+        Args args = mirrorArgs("R58N",
+            { "--video-codec=h264", "--max-size=800", "--video-bit-rate=4M", "--max-fps=60",
+                "--video-codec-options=" + tuning, "--video-encoder=" + encoder, "--keyboard=uhid" });
+        if (!terminalTitle)
+            std::erase(args, "--no-terminal-title");
+        return args;
+    };
+    const struct {
+        std::string release;
+        Args expected;
+        std::string line;
+    } cases[] {
+        { "4.1", current(true), "Mirroring: Low latency (Wi-Fi)" },
+        { "3.3.4", current(false), "Mirroring: Low latency (Wi-Fi)" },
+        { "2.4", current(false), "Mirroring: Low latency (Wi-Fi)" },
+        { "1.25",
+            { "-s", "R58N", "--window-title=Tessaly", "--force-adb-forward", "--max-size=800",
+                "--bit-rate=4M", "--max-fps=60", "--codec-options=" + tuning, "--hid-keyboard" },
+            "Mirroring: Low latency (Wi-Fi) – Audio needs scrcpy 2.0 or later (you have 1.25)" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.release);
+        MirrorRig rig;
+        rig.scrcpy.playScrcpy(c.release);
+        const Args encoderQuery { "-s", "R58N", "--list-encoders" };
+        rig.scrcpy.on(
+            encoderQuery, { .out = "    --video-codec=h264 --video-encoder=" + encoder + " (hw)\n" });
+        rig.scrcpy.onPrefix(kSessionOfR58N, { .delay = 0.3 });
+        AppState& state = rig.make();
+        state.setPreset(QualityPreset::lowLatency);
+        state.setStayAwake(false);
+        state.setRealKeyboard(true);
+        state.setAudio(true);
+        for (int run = 0; run < 2; ++run) {
+            rig.mirror();
+            EXPECT_EQ(state.mirroringLine(), c.line);
+            rig.waitForEnd();
+        }
+        EXPECT_EQ(sessions(rig.scrcpy), std::vector<Args>(2, c.expected));
+        const auto calls = rig.scrcpy.calls();
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), Args { "--help" }), 1);
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), encoderQuery), c.release == "1.25" ? 0 : 1);
+        EXPECT_TRUE(rig.presenter->errors.empty());
+    }
+}
+
+TEST(AppStateMirroringTest, ARefusedOptionOrATooOldScrcpyIsExplainedWithoutARetry)
+{
+    const std::string ancient
+        = "scrcpy 1.10 <https://github.com/Genymobile/scrcpy>\n    -b, --bit-rate=value\n"
+          "    -m, --max-size=value\n    -w, --stay-awake\n";
+    const struct {
+        std::string help; // what the scrcpy 2.4 stand-in answers to --help
+        std::string title;
+        std::size_t sessions;
+    } cases[] {
+        { "", "scrcpy 2.4 doesn’t accept the option “--no-terminal-title”.", 1 },
+        { test::scrcpyRelease("1.25").help, "scrcpy 2.4 doesn’t accept the option “--bit-rate”.", 1 },
+        { ancient, "scrcpy 1.10 is too old to mirror with Tessaly.", 0 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        MirrorRig rig;
+        rig.scrcpy.playScrcpy("2.4");
+        rig.scrcpy.on({ "--help" }, { .out = c.help });
+        rig.make().setPreset(QualityPreset::lowLatency);
+        rig.mirror();
+        rig.waitForEnd();
+        EXPECT_EQ(sessions(rig.scrcpy).size(), c.sessions);
+        ASSERT_EQ(rig.presenter->errors.size(), 1u);
+        const FriendlyError& error = rig.presenter->errors[0];
+        EXPECT_EQ(error.title, c.title);
+        EXPECT_NE(error.advice.find("sudo snap install scrcpy"), std::string::npos);
+        EXPECT_NE(error.details.find(c.sessions ? "scrcpy 2.4 <" : "--max-fps, --turn-screen-off"),
+            std::string::npos);
     }
 }
 

@@ -86,6 +86,11 @@ void StandInTool::addRule(Rule rule)
     replaceFile(path() + ".answers", standin::encode(m_rules), 0644);
 }
 
+void StandInTool::writeBeside(const std::string& ending, std::string_view data)
+{
+    replaceFile(path() + ending, data, 0644);
+}
+
 void StandInTool::on(const std::vector<std::string>& arguments, const Answer& answer)
 {
     addRule({ 'E', 0, arguments, { answer } });

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessaly::test {
@@ -63,6 +64,11 @@ public:
     void playPhone(const std::string& root, const PhoneOptions& options);
     void playPhone(const std::string& root) { playPhone(root, PhoneOptions {}); }
 
+    // Plays scrcpy `version` ("1.25", "2.4", "3.3.4", "4.1") from here on: its --help and
+    // --version texts, and its refusal (message, exit status 1) of options it does not know or
+    // reports as removed. Scripted rules still answer everything it accepts.
+    void playScrcpy(const std::string& version);
+
     std::string path() const; // the executable
     std::string folder() const; // its temporary folder
     // Every argument list it was called with, in order.
@@ -80,6 +86,8 @@ public:
 
 private:
     void addRule(Rule rule);
+    // Replaces the file <path()><ending> the stand-in reads.
+    void writeBeside(const std::string& ending, std::string_view data);
     std::string m_name;
     std::string m_folder;
     std::vector<Rule> m_rules;

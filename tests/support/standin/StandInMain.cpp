@@ -4,6 +4,7 @@
 
 #include "support/standin/StandInFormat.h"
 #include "support/standin/StandInPhone.h"
+#include "support/standin/StandInScrcpy.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -117,6 +118,15 @@ int main(int argc, char** argv)
         standin::PhonePlayer player(executable, *phone);
         if (const int status = player.play(arguments); status >= 0)
             _exit(status);
+    }
+    // A refused option wins over any scripted answer, as the real tool parses before it acts.
+    if (const auto release = standin::decode<standin::Scrcpy>(standin::readFile(executable + ".scrcpy"))) {
+        const auto reply = standin::scrcpyReply(*release, arguments);
+        if (reply && (reply->status != 0 || !findRule(rules, arguments, true))) {
+            writeAll(STDOUT_FILENO, reply->out.data(), reply->out.size());
+            writeAll(STDERR_FILENO, reply->err.data(), reply->err.size());
+            _exit(reply->status);
+        }
     }
     StandInTool::Answer answer;
     if (const standin::Rule* chosen = findRule(rules, arguments, false); chosen && !chosen->answers.empty()) {
