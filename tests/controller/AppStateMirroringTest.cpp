@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ControllerFakes.h"
-#include "support/ScrcpyReleases.h"
+#include "support/StandInTool.h"
 
 namespace tessaly {
 namespace {
@@ -294,24 +294,21 @@ TEST(AppStateMirroringTest, FailedSessionsAreExplained)
 
 TEST(AppStateMirroringTest, MirrorsWithEachScrcpyReleaseAndSaysWhatAnOldOneCannotDo)
 {
-    const std::string tuning = "bitrate-mode:int=2,priority:int=0,latency:int=1";
-    const std::string encoder = "c2.qti.avc.encoder";
-    const auto current = [&](bool terminalTitle) {
-        Args args = mirrorArgs("R58N",
-            { "--video-codec=h264", "--max-size=800", "--video-bit-rate=4M", "--max-fps=60",
-                "--video-codec-options=" + tuning, "--video-encoder=" + encoder, "--keyboard=uhid" });
-        if (!terminalTitle)
-            std::erase(args, "--no-terminal-title");
-        return args;
-    };
+    const std::string tuning = "bitrate-mode:int=2,priority:int=0,latency:int=1",
+                      encoder = "c2.qti.avc.encoder";
+    const Args current = mirrorArgs("R58N",
+        { "--video-codec=h264", "--max-size=800", "--video-bit-rate=4M", "--max-fps=60",
+            "--video-codec-options=" + tuning, "--video-encoder=" + encoder, "--keyboard=uhid" });
+    Args withoutTitle = current;
+    std::erase(withoutTitle, "--no-terminal-title");
     const struct {
         std::string release;
         Args expected;
         std::string line;
     } cases[] {
-        { "4.1", current(true), "Mirroring: Low latency (Wi-Fi)" },
-        { "3.3.4", current(false), "Mirroring: Low latency (Wi-Fi)" },
-        { "2.4", current(false), "Mirroring: Low latency (Wi-Fi)" },
+        { "4.1", current, "Mirroring: Low latency (Wi-Fi)" },
+        { "3.3.4", withoutTitle, "Mirroring: Low latency (Wi-Fi)" },
+        { "2.4", withoutTitle, "Mirroring: Low latency (Wi-Fi)" },
         { "1.25",
             { "-s", "R58N", "--window-title=Tessaly", "--force-adb-forward", "--max-size=800",
                 "--bit-rate=4M", "--max-fps=60", "--codec-options=" + tuning, "--hid-keyboard" },
@@ -327,9 +324,8 @@ TEST(AppStateMirroringTest, MirrorsWithEachScrcpyReleaseAndSaysWhatAnOldOneCanno
         rig.scrcpy.onPrefix(kSessionOfR58N, { .delay = 0.3 });
         AppState& state = rig.make();
         state.setPreset(QualityPreset::lowLatency);
-        state.setStayAwake(false);
-        state.setRealKeyboard(true);
-        state.setAudio(true);
+        for (const auto setter : { &AppState::setRealKeyboard, &AppState::setAudio, &AppState::setStayAwake })
+            (state.*setter)(setter != &AppState::setStayAwake);
         for (int run = 0; run < 2; ++run) {
             rig.mirror();
             EXPECT_EQ(state.mirroringLine(), c.line);
@@ -354,7 +350,7 @@ TEST(AppStateMirroringTest, ARefusedOptionOrATooOldScrcpyIsExplainedWithoutARetr
         std::size_t sessions;
     } cases[] {
         { "", "scrcpy 2.4 doesn’t accept the option “--no-terminal-title”.", 1 },
-        { test::scrcpyRelease("1.25").help, "scrcpy 2.4 doesn’t accept the option “--bit-rate”.", 1 },
+        { test::scrcpyHelp("1.25"), "scrcpy 2.4 doesn’t accept the option “--bit-rate”.", 1 },
         { ancient, "scrcpy 1.10 is too old to mirror with Tessaly.", 0 },
     };
     for (const auto& c : cases) {

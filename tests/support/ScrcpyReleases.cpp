@@ -1,4 +1,3 @@
-#include "support/ScrcpyReleases.h"
 #include "support/StandInTool.h"
 #include "support/standin/StandInScrcpy.h"
 
@@ -10,18 +9,6 @@
 
 namespace tessaly::test {
 
-namespace {
-
-void replaceOnce(std::string& text, const std::string& from, const std::string& to)
-{
-    const std::size_t at = text.find(from);
-    if (at == std::string::npos)
-        throw std::logic_error("scrcpy sample without " + from);
-    text.replace(at, from.size(), to);
-}
-
-} // namespace
-
 std::string scrcpySample(const std::string& name)
 {
     std::string text = standin::readFile(std::string(TESSALY_SCRCPY_SAMPLES) + "/" + name);
@@ -30,40 +17,44 @@ std::string scrcpySample(const std::string& name)
     return text;
 }
 
-ScrcpyRelease scrcpyRelease(const std::string& version)
+namespace {
+
+// "1.25", "2.4" and "3.3.4" answer with the real texts; "4.1" is 3.3.4 with the options of 4.0
+// and 4.1 added and the older names no longer known at all.
+standin::Scrcpy scrcpyRelease(const std::string& version)
 {
     if (version == "4.1") {
-        ScrcpyRelease release = scrcpyRelease("3.3.4");
-        release.removed.clear();
-        for (std::string* text : { &release.help, &release.version })
-            replaceOnce(*text, "scrcpy 3.3.4 <", "scrcpy 4.1 <");
-        replaceOnce(release.help, "    --kill-adb-on-close\n",
-            "    --keep-active\n        Keep the device active while mirroring.\n\n    "
-            "--kill-adb-on-close\n");
-        replaceOnce(release.help, "    --no-vd-destroy-content\n",
-            "    --no-terminal-title\n        Do not change the terminal title.\n\n    "
-            "--no-vd-destroy-content\n");
+        standin::Scrcpy release { scrcpyRelease("3.3.4").help, scrcpySample("version-3.3.4.txt"), {} };
+        for (auto [text, from, to] : { std::tuple { &release.help, "scrcpy 3.3.4 <", "scrcpy 4.1 <" },
+                 { &release.version, "scrcpy 3.3.4 <", "scrcpy 4.1 <" },
+                 { &release.help, "    --kill-adb-on-close\n",
+                     "    --keep-active\n    --no-terminal-title\n    --kill-adb-on-close\n" } }) {
+            if (const std::size_t at = text->find(from); at != std::string::npos)
+                text->replace(at, std::string_view(from).size(), to);
+        }
         return release;
     }
-    ScrcpyRelease release { scrcpySample("help-" + version + ".txt"),
+    standin::Scrcpy release { scrcpySample("help-" + version + ".txt"),
         scrcpySample("version-" + version + ".txt"), {} };
-    if (version != "1.25") {
-        // The first two are the real messages; the others follow their form.
-        release.removed = {
-            "--bit-rate has been removed, use --video-bit-rate or --audio-bit-rate.",
+    // The first two are the real messages; the others follow their form.
+    if (version != "1.25")
+        release.removed = { "--bit-rate has been removed, use --video-bit-rate or --audio-bit-rate.",
             "--hid-keyboard has been removed, use --keyboard=aoa or --keyboard=uhid instead.",
             "--codec-options has been removed, use --video-codec-options or --audio-codec-options.",
-            "--encoder has been removed, use --video-encoder or --audio-encoder.",
-        };
-    }
+            "--encoder has been removed, use --video-encoder or --audio-encoder." };
     return release;
+}
+
+} // namespace
+
+std::string scrcpyHelp(const std::string& version)
+{
+    return scrcpyRelease(version).help;
 }
 
 void StandInTool::playScrcpy(const std::string& version)
 {
-    const ScrcpyRelease release = scrcpyRelease(version);
-    writeBeside(
-        ".scrcpy", standin::encode(standin::Scrcpy { release.help, release.version, release.removed }));
+    writeBeside(".scrcpy", standin::encode(scrcpyRelease(version)));
 }
 
 } // namespace tessaly::test

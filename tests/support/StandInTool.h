@@ -94,4 +94,9 @@ private:
     std::uint64_t m_nextId = 1;
 };
 
+// The real output of scrcpy releases, for tests and the stand-in: a file of the samples folder
+// ("unknown-option-2.4.txt"; throws when missing), and a release's --help as playScrcpy plays it.
+std::string scrcpySample(const std::string& name);
+std::string scrcpyHelp(const std::string& version);
+
 } // namespace tessaly::test

@@ -106,21 +106,16 @@ TEST_F(ToolLocatorTest, ScrcpyFromTheNewestCompleteHomebrewVersion)
 TEST_F(ToolLocatorTest, ScrcpyInstalledOnPurposeWinsOverTheDistributionsAndASnapRunsByItsName)
 {
     const std::string distribution = file("/usr/bin/scrcpy");
-    EXPECT_EQ(ToolLocator::findScrcpy(places()), distribution);
     // The snap command leads to the launcher, which is run by the command's name.
-    file("/usr/bin/snap");
-    const std::string snap = link("/snap/bin/scrcpy", at("/usr/bin/snap"));
-    ::chmod(at("/snap/bin").c_str(), 0755);
-    EXPECT_EQ(ToolLocator::findScrcpy(places()), snap);
-    // A folder of commands others may write to, or a command leading elsewhere, is not the system's.
-    ::chmod(at("/snap/bin").c_str(), 0775);
-    EXPECT_EQ(ToolLocator::findScrcpy(places()), distribution);
-    ::chmod(at("/snap/bin").c_str(), 0755);
-    fs::remove(snap);
+    const std::string snap = link("/snap/bin/scrcpy", file("/usr/bin/snap"));
+    for (const mode_t folderMode : { 0755, 0775 }) {
+        ::chmod(at("/snap/bin").c_str(), folderMode);
+        EXPECT_EQ(ToolLocator::findScrcpy(places()), folderMode == 0755 ? snap : distribution);
+    }
+    fs::remove(snap); // a command that leads elsewhere is not the system's
     link("/snap/bin/scrcpy", file(home() + "/scrcpy"));
+    ::chmod(at("/snap/bin").c_str(), 0755);
     EXPECT_EQ(ToolLocator::findScrcpy(places()), distribution);
-    const std::string local = file("/usr/local/bin/scrcpy");
-    EXPECT_EQ(ToolLocator::findScrcpy(places()), local);
 }
 
 // <prefix>/libexec/tessaly with adb and scrcpy, <prefix>/share/tessaly/engine with the server.

@@ -6,8 +6,6 @@
 #include "support/standin/StandInFormat.h"
 
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace tessaly::test::standin {
 
@@ -51,10 +49,8 @@ inline std::optional<ScrcpyReply> scrcpyReply(
         if (!known) // glibc's getopt names the whole argument
             return ScrcpyReply { banner, "scrcpy: unrecognized option '" + argument + "'\n", 1 };
     }
-    if (arguments == std::vector<std::string> { "--help" })
-        return ScrcpyReply { release.help, "", 0 };
-    if (arguments == std::vector<std::string> { "--version" })
-        return ScrcpyReply { release.version, "", 0 };
+    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "--version"))
+        return ScrcpyReply { arguments[0] == "--help" ? release.help : release.version, "", 0 };
     return std::nullopt;
 }
 
