@@ -26,8 +26,8 @@ TEST(ScrcpyCapabilitiesTest, ReadsEachReleaseAndOddShapesStayBounded)
     for (const std::string version : { "1.25", "2.4", "3.3.4", "4.1" }) {
         const ScrcpyCapabilities read = release(version);
         EXPECT_EQ(read.version, version);
-        EXPECT_EQ(
-            read.keyboardModes, version == "1.25" ? Names {} : Names { "aoa", "disabled", "sdk", "uhid" });
+        const Names modes = version == "1.25" ? Names {} : Names { "aoa", "disabled", "sdk", "uhid" };
+        EXPECT_EQ(read.keyboardModes, modes);
         EXPECT_TRUE(read.has("tcpip") && read.has("help") && !read.has("K") && !read.has("gitven"))
             << version;
         EXPECT_EQ(read.has("list-encoders"), version != "1.25") << version;

@@ -2,6 +2,7 @@
 #include "support/standin/StandInScrcpy.h"
 
 #include <stdexcept>
+#include <tuple>
 
 #ifndef TESSALY_SCRCPY_SAMPLES
 #error "TESSALY_SCRCPY_SAMPLES must name the folder of real scrcpy output"
@@ -25,12 +26,13 @@ standin::Scrcpy scrcpyRelease(const std::string& version)
 {
     if (version == "4.1") {
         standin::Scrcpy release { scrcpyRelease("3.3.4").help, scrcpySample("version-3.3.4.txt"), {} };
-        for (auto [text, from, to] : { std::tuple { &release.help, "scrcpy 3.3.4 <", "scrcpy 4.1 <" },
-                 { &release.version, "scrcpy 3.3.4 <", "scrcpy 4.1 <" },
-                 { &release.help, "    --kill-adb-on-close\n",
+        using Edit = std::tuple<std::string*, std::string_view, std::string_view>;
+        for (const auto& [text, from, to] : { Edit { &release.help, "scrcpy 3.3.4 <", "scrcpy 4.1 <" },
+                 Edit { &release.version, "scrcpy 3.3.4 <", "scrcpy 4.1 <" },
+                 Edit { &release.help, "    --kill-adb-on-close\n",
                      "    --keep-active\n    --no-terminal-title\n    --kill-adb-on-close\n" } }) {
             if (const std::size_t at = text->find(from); at != std::string::npos)
-                text->replace(at, std::string_view(from).size(), to);
+                text->replace(at, from.size(), to);
         }
         return release;
     }
