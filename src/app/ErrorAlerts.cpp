@@ -100,6 +100,14 @@ std::unique_ptr<QMessageBox> buildErrorAlert(const FriendlyError& error)
     return box;
 }
 
+std::unique_ptr<QMessageBox> buildSavedAlert(const QString& title, const QString& text)
+{
+    auto box = buildAlert(QMessageBox::Information, title, text);
+    QPushButton* show = box->addButton(QStringLiteral("Show in Folder"), QMessageBox::ActionRole);
+    show->setObjectName(QLatin1String(kShowInFolderButton));
+    return box;
+}
+
 std::unique_ptr<QMessageBox> buildInfoAlert(const QString& title, const QString& text)
 {
     return buildAlert(QMessageBox::Information, title, text);

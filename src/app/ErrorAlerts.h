@@ -21,6 +21,7 @@ inline constexpr qreal kDetailsFontPointSize = 11;
 
 // Object names of the parts that tests and the presenter look for.
 inline constexpr const char* kShowDetailsButton = "showDetailsButton";
+inline constexpr const char* kShowInFolderButton = "showInFolderButton";
 inline constexpr const char* kDetailsText = "detailsText";
 inline constexpr const char* kMessageLabel = "messageLabel";
 inline constexpr const char* kInformativeLabel = "informativeLabel";
@@ -31,6 +32,9 @@ std::unique_ptr<QMessageBox> buildErrorAlert(const FriendlyError& error);
 
 // An informational alert with a single "OK".
 std::unique_ptr<QMessageBox> buildInfoAlert(const QString& title, const QString& text);
+
+// A file was saved: an informational alert with "Show in Folder" and "OK".
+std::unique_ptr<QMessageBox> buildSavedAlert(const QString& title, const QString& text);
 
 // The details window: a fixed 560 x 260 scrolling, read-only, selectable monospaced text
 // with "(no output)" for an empty text, and one "Close" button. The text stays in memory.

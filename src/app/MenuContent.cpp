@@ -1,5 +1,7 @@
 #include "app/MenuContent.h"
 
+#include <algorithm>
+
 #include <QActionGroup>
 #include <QLabel>
 #include <QMenu>
@@ -74,11 +76,18 @@ MenuContent::MenuContent(AppState& state, QObject* parent)
     m_busy = addText();
     m_menu->addSeparator();
 
+    m_phoneMenu = m_menu->addMenu(QStringLiteral("Phone"));
+    m_phoneItems = new QActionGroup(this);
+    m_phoneItems->setExclusive(true);
+    watchOpening(m_phoneMenu);
     m_mirror = m_menu->addAction(QStringLiteral("Mirror Phone"));
     m_mirror->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     connect(m_mirror, &QAction::triggered, this, [this] { m_state.mirror(); });
     m_stopMirroring = m_menu->addAction(QStringLiteral("Stop Mirroring"));
     connect(m_stopMirroring, &QAction::triggered, this, [this] { m_state.stopMirroring(); });
+    m_saveScreenshot = m_menu->addAction(QStringLiteral("Save Screenshot"));
+    m_saveScreenshot->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    connect(m_saveScreenshot, &QAction::triggered, this, [this] { m_state.saveScreenshot(); });
     m_phoneFiles = m_menu->addAction(QStringLiteral("Phone Files (drag && drop)…"));
     m_phoneFiles->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     connect(m_phoneFiles, &QAction::triggered, this, [] { FilesWindowController::shared().show(); });
@@ -234,9 +243,52 @@ QAction* MenuContent::addToggle(const QString& title, std::function<void(bool)> 
     return item;
 }
 
+void MenuContent::updatePhones()
+{
+    const std::vector<Phone> phones = m_state.phones();
+    m_phoneMenu->menuAction()->setVisible(phones.size() > 1);
+    QStringList texts;
+    QStringList identities;
+    for (const Phone& phone : phones) {
+        const bool hotspot = std::any_of(phone.links.begin(), phone.links.end(),
+            [this](const Device& link) { return m_state.isHotspot(link); });
+        std::string line = phone.name() + " (" + phone.linkText(hotspot ? "Hotspot" : "Wi-Fi") + ")";
+        // Two phones of one model are told apart by their serials.
+        if (std::count_if(
+                phones.begin(), phones.end(), [&](const Phone& p) { return p.name() == phone.name(); })
+            > 1)
+            line += " – " + phone.identity;
+        texts.append(QString::fromStdString(line));
+        identities.append(QString::fromStdString(phone.identity));
+    }
+    QStringList shownTexts;
+    QStringList shownIdentities;
+    for (const QAction* item : m_phoneItems->actions()) {
+        shownTexts.append(item->text());
+        shownIdentities.append(item->data().toString());
+    }
+    // Rebuilt only when the phones change, so an open submenu does not flicker on each refresh.
+    if (texts != shownTexts || identities != shownIdentities) {
+        for (QAction* item : m_phoneItems->actions())
+            delete item;
+        for (std::size_t i = 0; i < phones.size(); ++i) {
+            QAction* item = m_phoneMenu->addAction(texts[qsizetype(i)]);
+            item->setCheckable(true);
+            item->setData(identities[qsizetype(i)]);
+            m_phoneItems->addAction(item);
+            connect(
+                item, &QAction::triggered, this, [this, phone = phones[i]] { m_state.choosePhone(phone); });
+        }
+    }
+    const auto actedOn = m_state.actedOnPhone();
+    for (QAction* item : m_phoneItems->actions())
+        item->setChecked(actedOn && item->data().toString() == QString::fromStdString(*actedOn));
+}
+
 void MenuContent::update()
 {
     setText(m_status, QString::fromStdString(m_state.statusText()));
+    updatePhones();
     const auto mirroring = m_state.mirroringLine();
     showLine(m_mirroringLine, mirroring.has_value());
     setText(m_mirroringLine, mirroring ? QString::fromStdString(*mirroring) : QString());
@@ -261,6 +313,7 @@ void MenuContent::update()
     m_mirror->setEnabled(!m_state.isMirroring() && !busy && m_state.toolsFound());
     m_stopMirroring->setEnabled(m_state.isMirroring());
     m_phoneFiles->setEnabled(m_state.adb().has_value());
+    m_saveScreenshot->setEnabled(m_state.adb().has_value() && !busy);
     m_goWireless->setEnabled(m_state.hasUSBDevice() && !busy);
     m_pairOverWiFi->setEnabled(m_state.adb().has_value() && !busy);
     m_connectHotspot->setEnabled(!busy);

@@ -47,6 +47,8 @@ private:
     static void setText(QAction* item, const QString& text);
     static void showLine(QAction* item, bool shown);
     QAction* addToggle(const QString& text, std::function<void(bool)> apply);
+    // The "Phone" submenu: one checkable item per ready phone, rebuilt when they change.
+    void updatePhones();
 
     AppState& m_state;
     QMenu* m_menu;
@@ -58,8 +60,11 @@ private:
     QAction* m_pocketLines = nullptr;
     QAction* m_quality = nullptr;
     QAction* m_qualityChecking = nullptr;
+    QMenu* m_phoneMenu = nullptr;
+    QActionGroup* m_phoneItems = nullptr;
     QAction* m_mirror = nullptr;
     QAction* m_stopMirroring = nullptr;
+    QAction* m_saveScreenshot = nullptr;
     QAction* m_phoneFiles = nullptr;
     QAction* m_goWireless = nullptr;
     QAction* m_pairOverWiFi = nullptr;

@@ -114,7 +114,7 @@ QCoro::Task<> SetupGuide::checkPhone(QPointer<SetupGuide> self, ADB adb, std::ui
     if (ticket < self->m_lastCheckShown)
         co_return;
     self->m_lastCheckShown = ticket;
-    self->setPhone(PhoneStatus::from(ADB::parseDevices(result.stdOut)));
+    self->setPhone(PhoneStatus::from(self->m_state.phoneScope(ADB::parseDevices(result.stdOut)).devices));
 }
 
 QCoro::Task<> SetupGuide::readCapabilities(

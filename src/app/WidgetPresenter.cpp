@@ -5,6 +5,7 @@
 #include <QMessageBox>
 
 #include "app/ErrorAlerts.h"
+#include "platform/XdgDesktopLauncher.h"
 
 namespace tessaly {
 
@@ -41,6 +42,16 @@ void WidgetPresenter::showInfo(const std::string& title, const std::string& text
 {
     const auto box = ErrorAlerts::buildInfoAlert(QString::fromStdString(title), QString::fromStdString(text));
     runInFront(*box);
+}
+
+void WidgetPresenter::showSaved(const std::string& title, const std::string& text, const std::string& path)
+{
+    const auto box
+        = ErrorAlerts::buildSavedAlert(QString::fromStdString(title), QString::fromStdString(text));
+    runInFront(*box);
+    const QAbstractButton* chosen = box->clickedButton();
+    if (chosen && chosen->objectName() == QLatin1String(ErrorAlerts::kShowInFolderButton))
+        XdgDesktopLauncher().showInFolder({ path });
 }
 
 } // namespace tessaly

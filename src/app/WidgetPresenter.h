@@ -11,6 +11,7 @@ public:
     void presentError(const FriendlyError& error) override;
     void showDetails(const std::string& text) override;
     void showInfo(const std::string& title, const std::string& text) override;
+    void showSaved(const std::string& title, const std::string& text, const std::string& path) override;
 };
 
 } // namespace tessaly

@@ -146,7 +146,7 @@ void AppState::setQuickShareOn(bool on)
 
 bool AppState::hasUSBDevice() const
 {
-    for (const Device& d : m_devices)
+    for (const Device& d : phoneScope(m_devices).devices)
         if (d.connection == Device::Connection::usb && isReady(d))
             return true;
     return false;
@@ -182,9 +182,21 @@ std::string AppState::statusText() const
         return "adb and scrcpy not found";
     if (!toolsFound())
         return std::string(m_adb ? "scrcpy" : "adb") + " not found";
+    const PhoneChoice::Scope scope = phoneScope(m_devices);
+    std::string status = statusOf(scope.devices);
+    if (scope.chosenGone) {
+        const auto name = defaults().readString(kChosenPhoneName);
+        status += "\n" + (name ? *name : std::string("The chosen phone"))
+            + " isn’t connected, so Tessaly uses this one.";
+    }
+    return status;
+}
+
+std::string AppState::statusOf(const std::vector<Device>& devices) const
+{
     const Device* usb = nullptr;
     const Device* wifi = nullptr;
-    for (const Device& d : m_devices) {
+    for (const Device& d : devices) {
         if (!isReady(d))
             continue;
         if (!usb && d.connection == Device::Connection::usb)
@@ -193,7 +205,7 @@ std::string AppState::statusText() const
             wifi = &d;
     }
     if (!usb && !wifi) {
-        for (const Device& d : m_devices)
+        for (const Device& d : devices)
             if (d.state == "unauthorized")
                 return "Tap “Allow” on your phone";
         return "Phone not found";

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <QDateTime>
 #include <QObject>
 #include <QTimer>
 
@@ -19,6 +20,7 @@
 #include "controller/ConnectionQuality.h"
 #include "controller/FriendlyError.h"
 #include "controller/NetworkInfo.h"
+#include "controller/PhoneChoice.h"
 #include "controller/Pinger.h"
 #include "controller/Presenter.h"
 #include "mirroring/ScrcpyCapabilityCache.h"
@@ -71,6 +73,10 @@ public:
         std::shared_ptr<SharePrompter> sharePrompter;
         std::function<std::optional<std::string>()> downloadsFolder;
         std::function<std::string()> computerName;
+        // Screenshots: the Pictures folder (none when there is none to be had) and the local time
+        // that names them.
+        std::function<std::optional<std::string>()> picturesFolder;
+        std::function<QDateTime()> localTime;
     };
 
     // Stored setting keys.
@@ -86,6 +92,9 @@ public:
     static constexpr const char* kQuickShareReceive = "quickShareReceive";
     static constexpr const char* kLastPhoneIP = "lastPhoneIP";
     static constexpr const char* kLastWasHotspot = "lastWasHotspot";
+    // The phone chosen among several: its identity, and its name for saying it is gone.
+    static constexpr const char* kChosenPhone = "chosenPhone";
+    static constexpr const char* kChosenPhoneName = "chosenPhoneName";
 
     explicit AppState(Services services, QObject* parent = nullptr);
     ~AppState() override;
@@ -148,6 +157,19 @@ public:
     std::optional<std::string> quickShareLine() const;
     static std::optional<Device> pickDevice(const std::vector<Device>& devices);
 
+    // Several phones: the ready ones, and the one the menu acts on. Mirroring, the files
+    // window, the wireless operations and the setup guide pick from the chosen phone's links
+    // (or from every link when it is not there) by their usual rules.
+    std::vector<Phone> phones() const;
+    std::optional<std::string> chosenPhone() const;
+    void choosePhone(const Phone& phone);
+    // The identity of the phone the menu acts on now; none without a ready phone.
+    std::optional<std::string> actedOnPhone() const;
+    PhoneChoice::Scope phoneScope(const std::vector<Device>& devices) const;
+    // Asks the network links their phone's serial where that decides something, then
+    // narrows `listed` to the chosen phone's links.
+    QCoro::Task<std::vector<Device>> chosenLinks(std::vector<Device> listed);
+
     // Lifecycle.
     void start();
     QCoro::Task<> refresh();
@@ -207,6 +229,12 @@ public:
     static QCoro::Task<bool> switchOffWireless(
         std::vector<Device> devices, std::optional<std::string> savedIP, int port, AdbRun run);
 
+    // Screenshot of the phone the menu acts on, saved into the Pictures folder.
+    void saveScreenshot();
+    QCoro::Task<> saveScreenshotNow();
+    static FriendlyError phoneNotFoundError(std::string details);
+    static FriendlyError waitingForPermissionError();
+
     // Quick Share: the receiver's callbacks lead to the prompts; the setting switches it.
     void connectQuickShare();
     void applyQuickShare();
@@ -254,6 +282,9 @@ protected:
     QCoro::Task<std::vector<Device>> listDevices();
     void storeFlag(const char* key, bool& field, bool value);
     void readSettings();
+    // The status line's words for these links.
+    std::string statusOf(const std::vector<Device>& devices) const;
+    QCoro::Task<> learnReportedSerials(std::vector<Device> listed);
 
     Services m_services;
     std::optional<ADB> m_adb;
@@ -299,6 +330,10 @@ protected:
     std::optional<Launch> m_currentLaunch;
     // The link kind of the measurement under way, while one runs.
     std::optional<ConnectionQuality::Link> m_qualityCheckLink;
+
+    // Serials that network links reported for their phone, and the links being asked.
+    PhoneChoice::ReportedSerials m_reportedSerials;
+    std::set<std::string> m_askingSerial;
 
     std::unique_ptr<QTimer> m_refreshTimer;
     int m_runningTasks = 0;

@@ -46,7 +46,10 @@ QCoro::Task<> AppState::refresh()
 {
     if (!m_adb)
         co_return;
-    setDevices(co_await listDevices());
+    std::vector<Device> listed = co_await listDevices();
+    // Learned first, so that a phone on the cable and on Wi-Fi never shows as two for a moment.
+    co_await learnReportedSerials(listed);
+    setDevices(std::move(listed));
     publish(m_macRouterIP, m_services.network->wifiRouterIP(), &AppState::macRouterIPChanged);
 }
 

@@ -66,6 +66,16 @@ FriendlyError FriendlyError::fromScrcpy(std::int32_t exitCode, const std::string
     return error;
 }
 
+FriendlyError AppState::phoneNotFoundError(std::string details)
+{
+    return { "Phone not found.", kPhoneNotFoundAdvice, std::move(details) };
+}
+
+FriendlyError AppState::waitingForPermissionError()
+{
+    return kWaitingForPermission;
+}
+
 FriendlyError AppState::missingToolsError()
 {
     return { "scrcpy or adb is missing.",
@@ -119,7 +129,7 @@ QCoro::Task<> AppState::mirrorNow()
     setBusyMessage("Looking for your phone…");
     std::vector<Device> listed = co_await listDevices();
     publish(m_macRouterIP, m_services.network->wifiRouterIP(), &AppState::macRouterIPChanged);
-    std::optional<Device> device = pickDevice(listed);
+    std::optional<Device> device = pickDevice(co_await chosenLinks(listed));
 
     std::optional<std::string> lastConnectOutput;
     if (!device) {
@@ -129,7 +139,7 @@ QCoro::Task<> AppState::mirrorNow()
             lastConnectOutput = attempt.output;
             co_await m_services.clock->sleep(kReconnectPause);
             listed = co_await listDevices();
-            device = pickDevice(listed);
+            device = pickDevice(co_await chosenLinks(listed));
             if (device)
                 break;
         }
@@ -139,9 +149,7 @@ QCoro::Task<> AppState::mirrorNow()
     if (!device) {
         const bool waiting = std::any_of(
             listed.begin(), listed.end(), [](const Device& d) { return d.state == "unauthorized"; });
-        showError(waiting
-                ? kWaitingForPermission
-                : FriendlyError { "Phone not found.", kPhoneNotFoundAdvice, lastConnectOutput.value_or("") });
+        showError(waiting ? waitingForPermissionError() : phoneNotFoundError(lastConnectOutput.value_or("")));
         co_return;
     }
 

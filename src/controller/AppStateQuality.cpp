@@ -50,7 +50,7 @@ QCoro::Task<ConnectionQuality> AppState::measureQuality(Device device, int pingC
 
 void AppState::checkQualityIfNeeded()
 {
-    const std::optional<Device> device = pickDevice(m_devices);
+    const std::optional<Device> device = pickDevice(phoneScope(m_devices).devices);
     if (!device) {
         if (m_quality) {
             m_quality.reset();

@@ -22,6 +22,8 @@ AppState::Services AppState::systemServices(std::shared_ptr<Presenter> presenter
         std::make_shared<AvahiAdvertiser>(), steadyQuickShareClock(), &LocalFiles::availableCapacity, 5000 });
     services.downloadsFolder = &LocalFiles::downloadsFolder;
     services.computerName = [] { return ComputerName::current(); };
+    services.picturesFolder = &LocalFiles::picturesFolder;
+    services.localTime = [] { return QDateTime::currentDateTime(); };
     return services;
 }
 

@@ -175,7 +175,7 @@ QCoro::Task<> AppState::goWirelessNow()
     setBusyMessage("Checking the USB connection…");
     std::vector<Device> listed = co_await listDevices();
     setDevices(listed);
-    const std::optional<Device> phone = firstReady(listed, Device::Connection::usb);
+    const std::optional<Device> phone = firstReady(co_await chosenLinks(listed), Device::Connection::usb);
     if (!phone) {
         showError(noUSBPhone());
         co_return;
@@ -267,7 +267,7 @@ QCoro::Task<> AppState::connectHotspotNow()
     setBusyMessage(connecting);
     ADB::ConnectResult attempt = co_await adb.connect(*router, port);
     const std::vector<Device> listed = co_await listDevices();
-    const std::optional<Device> usbPhone = firstReady(listed, Device::Connection::usb);
+    const std::optional<Device> usbPhone = firstReady(co_await chosenLinks(listed), Device::Connection::usb);
 
     if (!attempt.ok && usbPhone) {
         // Wireless debugging is off (the phone restarted, or it was switched off): the cable
@@ -307,12 +307,19 @@ QCoro::Task<> AppState::disconnectWirelessNow()
     }
     const ADB adb = *m_adb;
     setBusyMessage("Turning off wireless debugging…");
+    const std::vector<Device> all = co_await listDevices();
+    std::vector<Device> listed = co_await chosenLinks(all);
+    // Narrowed to the chosen phone, the other phones keep their links and the remembered
+    // address may be theirs.
+    const bool narrowed = listed.size() != all.size();
     // A session over the network is about to lose its link; a cable session keeps running.
-    if (m_mirroredSerial && ADB::connectionType(*m_mirroredSerial) == Device::Connection::wifi)
+    if (m_mirroredSerial && ADB::connectionType(*m_mirroredSerial) == Device::Connection::wifi
+        && (!narrowed || std::any_of(listed.begin(), listed.end(), [this](const Device& d) {
+               return d.serial == *m_mirroredSerial;
+           })))
         m_scrcpy->stop();
-
-    std::vector<Device> listed = co_await listDevices();
-    std::optional<std::string> savedIP = privateOnly(defaults().readString(kLastPhoneIP));
+    std::optional<std::string> savedIP
+        = narrowed ? std::nullopt : privateOnly(defaults().readString(kLastPhoneIP));
     AdbRun run = [adb](std::vector<std::string> arguments) {
         return adb.run(std::move(arguments), kDisconnectLimit);
     };

@@ -18,6 +18,8 @@ public:
     virtual void showDetails(const std::string& text) = 0;
     // An informational alert with a single "OK" (the wireless operations' success alerts).
     virtual void showInfo(const std::string& title, const std::string& text) = 0;
+    // A file was saved: the title, a line about it and "Show in Folder", which shows `path`.
+    virtual void showSaved(const std::string& title, const std::string& text, const std::string& path) = 0;
 };
 
 } // namespace tessaly

@@ -98,7 +98,7 @@ QCoro::Task<FileBrowser::Found> FileBrowser::findWithController()
     std::vector<std::string> arguments { "devices", "-l" };
     const ProcessResult listed = co_await adb->run(std::move(arguments), 5);
     std::vector<Device> devices = ADB::parseDevices(listed.stdOut);
-    std::optional<Device> phone = AppState::pickDevice(devices);
+    std::optional<Device> phone = AppState::pickDevice(co_await AppState::shared().chosenLinks(devices));
     co_return Found { adb, std::move(devices), std::move(phone) };
 }
 

@@ -1,5 +1,6 @@
 #include "phone/ADB.h"
 
+#include "phone/ScreenImage.h"
 #include "tools/Text.h"
 #include "tools/Validation.h"
 
@@ -9,6 +10,7 @@ namespace {
 
 constexpr double kConnectTimeout = 8.0;
 constexpr double kShellTimeout = 5.0;
+constexpr double kScreencapTimeout = 20.0;
 
 bool contains(const std::string& text, std::string_view phrase)
 {
@@ -26,6 +28,22 @@ QCoro::Task<ProcessResult> ADB::run(std::vector<std::string> arguments, double t
     Environment environment = ProcessRunner::safeEnvironment(adbPath);
     co_return co_await ProcessRunner::run(std::move(adbPath), std::move(arguments), std::move(environment),
         timeoutSeconds * timeScale, ProcessRunner::kDefaultOutputLimit);
+}
+
+QCoro::Task<ProcessRunner::RawRun> ADB::screencap(std::string serial) const
+{
+    if (!Validation::isSafeSerial(serial)) {
+        ProcessRunner::RawRun refused;
+        refused.result.exitCode = -1;
+        refused.result.stdErr = "Refused: that is not a phone's serial.";
+        co_return refused;
+    }
+    // exec-out, not shell: a shell's terminal would turn the picture's line feeds into CR LF.
+    std::vector<std::string> arguments { "-s", std::move(serial), "exec-out", "screencap", "-p" };
+    std::string adbPath = executable;
+    Environment environment = ProcessRunner::safeEnvironment(adbPath);
+    co_return co_await ProcessRunner::runRaw(std::move(adbPath), std::move(arguments), std::move(environment),
+        kScreencapTimeout * timeScale, ScreenImage::kMaxBytes);
 }
 
 QCoro::Task<ADB::ConnectResult> ADB::connect(std::string ip, int port) const

@@ -49,6 +49,10 @@ struct ADB {
     // The same on a worker thread, parsing included; the awaiting coroutine resumes on its own thread.
     QCoro::Task<FolderListing> list(PhoneFolder folder, std::string serial) const;
 
+    // The phone's screen as a PNG, byte for byte ("adb -s SERIAL exec-out screencap -p", 20 s,
+    // at most 64 MiB); an unsafe serial runs nothing.
+    QCoro::Task<ProcessRunner::RawRun> screencap(std::string serial) const;
+
     static std::vector<Device> parseDevices(std::string_view output)
     {
         return ADBParser::parseDevices(output);

@@ -17,6 +17,14 @@ std::optional<std::string> downloadsFolder()
     return QDir(folder).absolutePath().toStdString();
 }
 
+std::optional<std::string> picturesFolder()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return std::nullopt;
+    return QDir(folder).absolutePath().toStdString();
+}
+
 std::optional<std::int64_t> availableCapacity(const std::string& folder)
 {
     struct statvfs info { };

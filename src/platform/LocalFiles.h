@@ -9,6 +9,10 @@ namespace tessaly::LocalFiles {
 // The user's Downloads folder, when it exists.
 std::optional<std::string> downloadsFolder();
 
+// The user's Pictures folder, made when it does not exist yet (as screenshot tools do);
+// none when it cannot be made.
+std::optional<std::string> picturesFolder();
+
 // Bytes an unprivileged user may still write on the volume of `folder`; none when unknown.
 std::optional<std::int64_t> availableCapacity(const std::string& folder);
 

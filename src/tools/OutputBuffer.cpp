@@ -4,8 +4,9 @@
 
 namespace tessaly {
 
-OutputBuffer::OutputBuffer(std::size_t limit)
+OutputBuffer::OutputBuffer(std::size_t limit, Keep keep)
     : m_limit(limit)
+    , m_keep(keep)
 {
 }
 
@@ -18,9 +19,17 @@ void OutputBuffer::append(std::string_view bytes)
 // limit costs one copy per byte instead of shifting the whole buffer on every append.
 void OutputBuffer::append(std::span<const std::uint8_t> bytes)
 {
-    if (m_limit == 0 || bytes.empty())
+    if (bytes.empty())
         return;
     const std::lock_guard lock(m_lock);
+    if (m_keep == Keep::first) {
+        const std::size_t fits = std::min(m_limit - m_data.size(), bytes.size());
+        m_data.insert(m_data.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(fits));
+        m_overflowed = m_overflowed || fits < bytes.size();
+        return;
+    }
+    if (m_limit == 0)
+        return;
     if (bytes.size() >= m_limit) {
         m_data.assign(bytes.end() - static_cast<std::ptrdiff_t>(m_limit), bytes.end());
         m_start = 0;
@@ -37,16 +46,25 @@ void OutputBuffer::append(std::span<const std::uint8_t> bytes)
     }
 }
 
-std::string OutputBuffer::text() const
+std::vector<std::uint8_t> OutputBuffer::bytes() const
 {
     std::vector<std::uint8_t> ordered;
-    {
-        const std::lock_guard lock(m_lock);
-        ordered.reserve(m_data.size());
-        ordered.insert(ordered.end(), m_data.begin() + static_cast<std::ptrdiff_t>(m_start), m_data.end());
-        ordered.insert(ordered.end(), m_data.begin(), m_data.begin() + static_cast<std::ptrdiff_t>(m_start));
-    }
-    return ProcessRunner::decodeUtf8Lossy(ordered);
+    const std::lock_guard lock(m_lock);
+    ordered.reserve(m_data.size());
+    ordered.insert(ordered.end(), m_data.begin() + static_cast<std::ptrdiff_t>(m_start), m_data.end());
+    ordered.insert(ordered.end(), m_data.begin(), m_data.begin() + static_cast<std::ptrdiff_t>(m_start));
+    return ordered;
+}
+
+bool OutputBuffer::overflowed() const
+{
+    const std::lock_guard lock(m_lock);
+    return m_overflowed;
+}
+
+std::string OutputBuffer::text() const
+{
+    return ProcessRunner::decodeUtf8Lossy(bytes());
 }
 
 std::string ProcessResult::combinedOutput() const

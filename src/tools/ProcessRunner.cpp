@@ -319,14 +319,18 @@ QThreadPool& toolPool()
     return pool.pool();
 }
 
-ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
-    const Environment& environment, double timeoutSeconds, std::size_t outputLimit,
+} // namespace
+
+namespace {
+
+// One run with its standard output collected into `out`; the result's stdOut is left to the caller.
+ProcessResult runCollecting(const std::string& executable, const std::vector<std::string>& arguments,
+    const Environment& environment, double timeoutSeconds, OutputBuffer& out,
     const std::function<void(const RunHandle&)>& onStart, double graceSeconds, Trim trim)
 {
     if (!acceptable(executable, arguments, environment))
         return startFailure(executable, EINVAL);
 
-    OutputBuffer out(outputLimit);
     OutputBuffer err(kStderrLimit);
     Fd outRead, outWrite, errRead, errWrite;
     if (int error = makePipe(outRead, outWrite); error != 0)
@@ -410,6 +414,14 @@ ProcessResult runBlocking(const std::string& executable, const std::vector<std::
                 || info.si_pid != 0)
                 ended = true;
         }
+        // Binary output past its limit is useless: stop the tool rather than read on.
+        if (!ended && stage == Stage::Running && out.overflowed()) {
+            ::kill(pid, SIGTERM);
+            stage = Stage::Terminated;
+            deadline = Clock::now()
+                + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(graceSeconds));
+            continue;
+        }
         if (ended || stage == Stage::Killed || Clock::now() < deadline)
             continue;
         if (stage == Stage::Running) {
@@ -430,10 +442,52 @@ ProcessResult runBlocking(const std::string& executable, const std::vector<std::
     result.exitCode = reap(pid);
     drain(outRead, out);
     drain(errRead, err);
-    result.stdOut = trim == Trim::ends ? trimWhitespace(out.text()) : out.text();
     result.stdErr = trim == Trim::ends ? trimWhitespace(err.text()) : err.text();
     result.timedOut = timedOut;
     return result;
+}
+
+} // namespace
+
+ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
+    const Environment& environment, double timeoutSeconds, std::size_t outputLimit,
+    const std::function<void(const RunHandle&)>& onStart, double graceSeconds, Trim trim)
+{
+    OutputBuffer out(outputLimit);
+    ProcessResult result
+        = runCollecting(executable, arguments, environment, timeoutSeconds, out, onStart, graceSeconds, trim);
+    result.stdOut = trim == Trim::ends ? trimWhitespace(out.text()) : out.text();
+    return result;
+}
+
+RawRun runBlockingRaw(const std::string& executable, const std::vector<std::string>& arguments,
+    const Environment& environment, double timeoutSeconds, std::size_t limit)
+{
+    OutputBuffer out(limit, OutputBuffer::Keep::first);
+    RawRun run;
+    run.result = runCollecting(
+        executable, arguments, environment, timeoutSeconds, out, {}, kGraceSeconds, Trim::ends);
+    run.bytes = out.bytes();
+    run.overflowed = out.overflowed();
+    return run;
+}
+
+QCoro::Task<RawRun> runRaw(std::string executable, std::vector<std::string> arguments,
+    Environment environment, double timeoutSeconds, std::size_t limit)
+{
+    QFuture<RawRun> future = QtConcurrent::run(&toolPool(),
+        [executable = std::move(executable), arguments = std::move(arguments),
+            environment = std::move(environment), timeoutSeconds, limit]() {
+            try {
+                return runBlockingRaw(executable, arguments, environment, timeoutSeconds, limit);
+            } catch (const std::exception& error) {
+                RawRun failed;
+                failed.result.exitCode = -1;
+                failed.result.stdErr = "Could not start " + lastComponent(executable) + ": " + error.what();
+                return failed;
+            }
+        });
+    co_return co_await future;
 }
 
 QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,

@@ -34,15 +34,21 @@ struct ProcessResult {
     std::string combinedOutput() const;
 };
 
-// Keeps the most recent `limit` bytes of a stream; safe to use from several threads.
+// Keeps the most recent `limit` bytes of a stream (or, for binary output, the first ones);
+// safe to use from several threads.
 class OutputBuffer {
 public:
-    explicit OutputBuffer(std::size_t limit);
+    enum class Keep { newest, first };
+    explicit OutputBuffer(std::size_t limit, Keep keep = Keep::newest);
 
     void append(std::span<const std::uint8_t> bytes);
     void append(std::string_view bytes);
     // The kept bytes as UTF-8, each invalid sequence replaced by U+FFFD.
     std::string text() const;
+    // The kept bytes unchanged, in stream order.
+    std::vector<std::uint8_t> bytes() const;
+    // Keep::first only: bytes past the limit came and were dropped.
+    bool overflowed() const;
     std::size_t limit() const { return m_limit; }
 
 private:
@@ -51,6 +57,8 @@ private:
     std::vector<std::uint8_t> m_data;
     std::size_t m_start = 0;
     const std::size_t m_limit;
+    const Keep m_keep;
+    bool m_overflowed = false;
 };
 
 namespace ProcessRunner {
@@ -80,6 +88,18 @@ QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> 
 
 // The pool `run` uses; other work that waits for a tool run belongs there too.
 QThreadPool& toolPool();
+
+// A run whose standard output is binary (an image): its first `limit` bytes exactly as
+// written; `result.stdOut` stays empty. A run that passes the limit is stopped there.
+struct RawRun {
+    ProcessResult result;
+    std::vector<std::uint8_t> bytes;
+    bool overflowed = false;
+};
+RawRun runBlockingRaw(const std::string& executable, const std::vector<std::string>& arguments,
+    const Environment& environment, double timeoutSeconds, std::size_t limit);
+QCoro::Task<RawRun> runRaw(std::string executable, std::vector<std::string> arguments,
+    Environment environment, double timeoutSeconds, std::size_t limit);
 
 // Ends every run under way, on any thread: SIGTERM, then SIGKILL for those still there after
 // `graceSeconds`; returns once they have all ended. Quitting uses it so that no run holds the

@@ -172,6 +172,7 @@ const MenuTable kMainMenu = {
     { "Mirror Phone", "oxo." },
     { "Mirroring…", "...o" },
     { "Stop Mirroring", "ooox" },
+    { "Save Screenshot", "oxox" },
     { "Phone Files (drag & drop)…", "oxxx" },
     { "--", "xxxx" },
     { "Go Wireless (home Wi-Fi)", "oxoo" },
@@ -233,6 +234,7 @@ TEST(MenuContentTest, WalkInTheMainStatesMatchesTheMenuTable)
         if (scene == 1)
             state.place({ kUsb });
         if (scene == 2) {
+            state.placeReportedSerial("192.168.43.1:5555", "U1");
             state.place({ kUsb, wifiPhone("192.168.43.1:5555", "Pixel_7") }, "192.168.43.1");
             state.showError({ "Phone not found.", "Plug it in.", "" });
             state.placeBusy("Connecting to 192.168.43.1…");
@@ -323,6 +325,52 @@ TEST_F(MenuTest, TextLinesStartWhereItemTitlesDoAndClearOfTheTopBorder)
     menu.hide();
     hotspot.hide();
     EXPECT_TRUE(waitUntilIdle(state));
+}
+
+// One phone, two, the chosen one gone, and one phone on two links: the submenu shows only
+// for two phones, with a check mark on the one the menu acts on.
+TEST_F(MenuTest, PhoneSubmenuInItsFourScenes)
+{
+    const Device galaxy = wifiPhone("192.168.1.41:5555", "Galaxy_S21");
+    state.placeReportedSerial(galaxy.serial, "R5");
+    state.placeReportedSerial(kWifi.serial, "U1");
+    QAction* phoneItem = find("Phone");
+    QMenu& phones = *phoneItem->menu();
+    const auto checked = [&] {
+        QStringList lines;
+        for (QAction* action : phones.actions())
+            lines << QString(action->isChecked() ? "✓ " : "  ") + action->text();
+        return lines;
+    };
+
+    state.place({ kUsb });
+    EXPECT_FALSE(phoneItem->isVisible());
+
+    state.place({ galaxy, kUsb });
+    ASSERT_TRUE(phoneItem->isVisible());
+    EXPECT_EQ(checked(), (QStringList { "  Galaxy S21 (Wi-Fi)", "✓ Pixel 7 (USB)" }));
+    phones.actions()[0]->trigger();
+    EXPECT_EQ(checked(), (QStringList { "✓ Galaxy S21 (Wi-Fi)", "  Pixel 7 (USB)" }));
+    EXPECT_EQ(shown(*menu.actions()[0]), QStringLiteral("Connected via Wi-Fi (Galaxy_S21)"));
+    EXPECT_FALSE(saveScreenshot(&phones, QStringLiteral("menu-phone-submenu")).isEmpty());
+    EXPECT_FALSE(saveScreenshot(&menu, QStringLiteral("menu-two-phones")).isEmpty());
+
+    state.place({ kUsb });
+    EXPECT_FALSE(phoneItem->isVisible());
+    EXPECT_EQ(shown(*menu.actions()[0]),
+        QStringLiteral("Connected via USB (Pixel_7)\nGalaxy S21 isn’t connected, so Tessaly uses this one."));
+    EXPECT_FALSE(saveScreenshot(&menu, QStringLiteral("menu-chosen-phone-gone")).isEmpty());
+
+    state.place({ kWifi, kUsb });
+    EXPECT_FALSE(phoneItem->isVisible());
+    EXPECT_EQ(shown(*menu.actions()[0]),
+        QStringLiteral(
+            "Connected via USB + Wi-Fi (Pixel_7)\nGalaxy S21 isn’t connected, so Tessaly uses this one."));
+    EXPECT_EQ(find("Save Screenshot")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+S")));
+    find("Save Screenshot")->trigger();
+    EXPECT_TRUE(waitUntilIdle(state));
+    ASSERT_FALSE(rig.presenter->errors.empty());
+    EXPECT_EQ(rig.presenter->errors.back().title, "Phone not found.");
 }
 
 TEST_F(MenuTest, QualityLinesReplaceTheCheckingLine)

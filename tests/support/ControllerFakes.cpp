@@ -20,6 +20,8 @@ AppState::Services ControllerRig::services()
     s.presenter = presenter;
     s.clock = clock;
     s.timeScale = timeScale;
+    s.picturesFolder = [this] { return pictures; };
+    s.localTime = [this] { return localTime; };
     return s;
 }
 

@@ -43,6 +43,9 @@ struct ControllerRig {
     bool withAdb = true;
     bool withScrcpy = true;
     double timeScale = 1; // of the controller's time limits
+    // Where screenshots go (none: no Pictures folder to be had) and the time that names them.
+    std::optional<std::string> pictures;
+    QDateTime localTime { QDate(2026, 12, 6), QTime(19, 30, 5) };
 
     AppState::Services services();
     std::unique_ptr<AppState> make() { return std::make_unique<AppState>(services()); }
@@ -66,6 +69,12 @@ public:
         emit changed();
     }
     void placeBusy(std::optional<std::string> message) { setBusyMessage(std::move(message)); }
+    // The serial a network link's phone reported for itself.
+    void placeReportedSerial(const std::string& serial, const std::string& reported)
+    {
+        m_reportedSerials[serial] = reported;
+        emit changed();
+    }
     void placeQuickShare(QuickShareReceiver::Status status, bool on)
     {
         m_quickShareStatus = std::move(status);

@@ -155,6 +155,31 @@ TEST(ProcessRunnerTest, KeepsTheTailOfALongAnswerAndWhatWasWrittenJustBeforeExit
     }
 }
 
+// Pictures pass through untouched: NUL, CR LF, bytes that are no UTF-8 and white space at
+// either end. Past the limit the tool is stopped instead of read to its end.
+TEST(ProcessRunnerTest, RawRunKeepsBytesExactlyAndStopsAToolPastTheLimit)
+{
+    std::string binary(" \r\n\x89PNG\r\n\x1a\n", 11);
+    for (int i = 0; i < 300'000; ++i)
+        binary.push_back(static_cast<char>(i * 7 % 256));
+    binary += "\n\t ";
+    StandInTool tool("adb");
+    tool.otherwise({ .out = binary, .err = "note" });
+    const ProcessRunner::RawRun exact = ProcessRunner::runBlockingRaw(tool.path(), {}, {}, 5, binary.size());
+    EXPECT_EQ(std::string(exact.bytes.begin(), exact.bytes.end()), binary);
+    EXPECT_FALSE(exact.overflowed);
+    EXPECT_EQ(exact.result.stdErr, "note");
+    EXPECT_TRUE(exact.result.stdOut.empty());
+
+    tool.otherwise({ .out = binary, .delay = 30 });
+    const auto start = Clock::now();
+    const ProcessRunner::RawRun over = ProcessRunner::runBlockingRaw(tool.path(), {}, {}, 20, 1000);
+    EXPECT_TRUE(over.overflowed);
+    EXPECT_FALSE(over.result.timedOut);
+    EXPECT_EQ(std::string(over.bytes.begin(), over.bytes.end()), binary.substr(0, 1000));
+    EXPECT_LT(secondsSince(start), 5);
+}
+
 TEST(ProcessRunnerTest, TimeLimitEndsTheToolWithSigtermThenSigkill)
 {
     // Ending on SIGTERM, or ignoring it and killed after the grace (here 0.4 s).
