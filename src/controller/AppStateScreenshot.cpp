@@ -27,9 +27,8 @@ std::optional<FriendlyError> problemWith(const ProcessRunner::RawRun& run, const
             "Unlock your phone, keep its screen on, and try again.", said };
     if (run.overflowed)
         return FriendlyError { "The screenshot was too large.",
-            "Your phone sent more than 64 MB, more than any screen needs. Try again, or restart the phone if "
-            "it "
-            "keeps happening.",
+            "Your phone sent more than 64 MB, more than any screen needs. Try again, or restart the "
+            "phone if it keeps happening.",
             said };
     switch (image.problem) {
     case ScreenImage::Problem::none:
