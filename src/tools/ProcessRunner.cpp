@@ -319,8 +319,6 @@ QThreadPool& toolPool()
     return pool.pool();
 }
 
-} // namespace
-
 namespace {
 
 // One run with its standard output collected into `out`; the result's stdOut is left to the caller.
