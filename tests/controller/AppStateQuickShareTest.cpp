@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ControllerFakes.h"
+#include "support/QuickShareFakes.h"
 #include "support/TestPhone.h"
 
 namespace tessaly {
@@ -11,17 +12,6 @@ namespace {
 
 using namespace test;
 using Status = QuickShareReceiver::Status;
-
-struct FakeAdvertiser : ServiceAdvertiser {
-    std::optional<std::string> failure; // reported instead of the announcement
-    std::vector<Service> published;
-    void publish(Service service, std::function<std::string()>, Handlers handlers) override
-    {
-        published.push_back(service);
-        failure ? handlers.failed(*failure) : handlers.established(service.name);
-    }
-    void withdraw() override { }
-};
 
 struct QuickShareRig {
     ControllerRig rig;

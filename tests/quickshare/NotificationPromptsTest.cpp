@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/DesktopLauncher.h"
 #include "platform/FreedesktopNotifications.h"
 #include "quickshare/NotificationPrompts.h"
 #include "support/PrivateBus.h"
+#include "support/QuickShareFakes.h"
 #include "support/TestPhone.h"
 
 namespace tessaly {
@@ -78,11 +78,7 @@ struct RecordingCards : SharePrompter {
     void finished(const QUuid&, const ShareResult&) override { ++finishedCount; }
 };
 
-struct RecordingDesktop : DesktopLauncher {
-    std::vector<std::vector<std::string>> shown;
-    void showInFolder(const std::vector<std::string>& paths) override { shown.push_back(paths); }
-    void openLink(const QUrl&) override { }
-};
+using test::RecordingDesktop;
 
 struct Rig {
     ScriptedServer server;

@@ -5,18 +5,13 @@
 #include "quickshare/QuickShareCrypto.h"
 #include "quickshare/QuickShareMessages.h"
 #include "support/AllocationMeter.h"
+#include "support/QuickShareFakes.h"
 #include "support/Ukey2Client.h"
 
 namespace tessaly {
 namespace {
 
-Bytes hex(std::string_view text)
-{
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
-    return out;
-}
+using test::hex;
 
 // A transcript computed once from the protocol's rules with an unrelated implementation (Python's
 // cryptography package): two fixed P-256 keys (DER), the client-init and server-init exactly as

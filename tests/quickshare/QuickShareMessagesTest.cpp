@@ -2,17 +2,12 @@
 
 #include "quickshare/QuickShareMessages.h"
 #include "quickshare/QuickShareWire.h"
+#include "support/QuickShareFakes.h"
 
 namespace tessaly {
 namespace {
 
-Bytes hex(std::string_view text)
-{
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 3)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
-    return out;
-}
+using test::hex;
 
 ProtoMessage parse(std::initializer_list<std::uint8_t> bytes)
 {
