@@ -147,9 +147,11 @@ void PairingWindow::redraw()
     const bool connected = pairing.stage() == WirelessPairing::Stage::connected;
     const auto& error = pairing.stage() == WirelessPairing::Stage::failed ? pairing.error() : std::nullopt;
 
-    // The code belongs to the attempt under way; a finished or failed one has spent it.
-    m_qr->setText(running ? pairing.qrText() : std::string());
-    m_codeArea->setVisible(running);
+    // The code belongs to the attempt under way; a finished or failed one has spent it, and none is
+    // shown before adb is known to be able to pair.
+    const bool codeShown = running && pairing.stage() != WirelessPairing::Stage::checkingAdb;
+    m_qr->setText(codeShown ? pairing.qrText() : std::string());
+    m_codeArea->setVisible(codeShown);
     m_qr->setSpent(pairing.stage() == WirelessPairing::Stage::pairing
         || pairing.stage() == WirelessPairing::Stage::connecting);
 

@@ -12,6 +12,9 @@
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
 
 #include "app/MenuContent.h"
 #include "app/MenuPlacement.h"
@@ -21,6 +24,7 @@
 #include "app/TrayIcon.h"
 #include "controller/AppState.h"
 #include "controller/WirelessPairing.h"
+#include "phone/ADBChoice.h"
 #include "platform/AvahiBrowser.h"
 
 namespace tessaly {
@@ -50,10 +54,7 @@ TessalyApp::TessalyApp(AppState& state, TrayWatch::Settings tray, QObject* paren
     connect(
         m_menu.get(), &MenuContent::setupGuideRequested, m_setupWindow.get(), &SetupWindowController::show);
     connect(m_menu.get(), &MenuContent::pairingRequested, this, [this] {
-        if (!m_pairingWindow)
-            m_pairingWindow = std::make_unique<PairingWindow>(
-                std::make_unique<WirelessPairing>(m_state, [] { return std::make_unique<AvahiBrowser>(); }));
-        m_pairingWindow->open();
+        QCoro::connect(openPairing(this, m_state.adb() ? m_state.adb()->executable : ""), this, [] {});
     });
     // However the event loop ends (menu, session manager, signal), tidy up exactly once.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -124,6 +125,24 @@ void TessalyApp::openMenuBesidePanel()
         menu->move(place);
     else
         menu->popup(place);
+}
+
+QCoro::Task<> TessalyApp::openPairing(QPointer<TessalyApp> self, std::string adb)
+{
+    // The window opens with the code to scan, or with the explanation straight away when this adb
+    // is too old to pair: its version is known first (asked once per executable). The future is a
+    // variable of its own: GCC 12 destroys a lambda's captures twice when it is a temporary inside
+    // a co_await.
+    if (!adb.empty()) {
+        QFuture<void> asked = QtConcurrent::run([adb] { ADBChoice::version(adb); });
+        co_await asked;
+    }
+    if (!self)
+        co_return;
+    if (!self->m_pairingWindow)
+        self->m_pairingWindow = std::make_unique<PairingWindow>(std::make_unique<WirelessPairing>(
+            self->m_state, [] { return std::make_unique<AvahiBrowser>(); }));
+    self->m_pairingWindow->open();
 }
 
 void TessalyApp::quit()

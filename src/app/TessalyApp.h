@@ -1,8 +1,12 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include <QObject>
+#include <QPointer>
+
+#include <QCoroTask>
 
 #include "app/TrayWatch.h"
 
@@ -34,6 +38,8 @@ public:
     // focus only with the launcher's `activationToken`.
     void showWindow(const QString& activationToken = {});
     SetupWindowController& setupWindow() const { return *m_setupWindow; }
+    // None until "Pair over Wi-Fi (QR code)…" was first chosen.
+    PairingWindow* pairingWindow() const { return m_pairingWindow.get(); }
 
     // Makes SIGINT, SIGTERM and SIGHUP quit through the normal path, so the controller's
     // clean-up runs for them too.
@@ -42,6 +48,7 @@ public:
 private:
     void updateIcon();
     void openMenuBesidePanel();
+    static QCoro::Task<> openPairing(QPointer<TessalyApp> self, std::string adb);
     void quit();
 
     AppState& m_state;

@@ -1,5 +1,6 @@
 #include "controller/AppState.h"
 
+#include "phone/ADBChoice.h"
 #include "platform/AvahiAdvertiser.h"
 #include "platform/ComputerName.h"
 #include "platform/LocalFiles.h"
@@ -11,7 +12,7 @@ namespace tessaly {
 AppState::Services AppState::systemServices(std::shared_ptr<Presenter> presenter)
 {
     Services services;
-    services.adbPath = ToolLocator::findADB();
+    services.adbPath = ADBChoice::choose();
     services.scrcpyPath = ToolLocator::findScrcpy();
     services.defaults = std::make_shared<QSettingsDefaults>();
     services.loginItem = std::make_shared<LoginItem>();

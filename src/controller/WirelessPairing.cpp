@@ -10,6 +10,7 @@
 #include "controller/AppState.h"
 #include "phone/ADBPairing.h"
 #include "tools/StoppableRun.h"
+#include "tools/ToolAnswers.h"
 #include "tools/Validation.h"
 
 namespace tessaly {
@@ -92,9 +93,9 @@ FriendlyError WirelessPairing::adbTooOld(const std::string& version)
     return { "This needs adb 30 or later. Your adb is " + version + ".",
         "Pairing by QR code came with adb 30. Download “SDK Platform-Tools” from "
         "developer.android.com/tools/releases/platform-tools and unpack it into ~/Android/Sdk, so that "
-        "~/Android/Sdk/platform-tools/adb exists. Tessaly uses that adb once the older one is gone "
-        "(sudo apt remove adb); then restart Tessaly.\nUntil then, “Go Wireless” with the USB cable still "
-        "works.",
+        "~/Android/Sdk/platform-tools/adb exists, then restart Tessaly. Tessaly always uses the newest adb "
+        "it finds; keep your system’s adb installed, other programs may need it.\nUntil then, “Go "
+        "Wireless” with the USB cable still works.",
         "" };
 }
 
@@ -142,6 +143,11 @@ void WirelessPairing::start()
         fail(AppState::missingToolsError());
         return;
     }
+    // An adb whose age is known already gets the explanation at once, without a code to scan.
+    const std::vector<std::string> versionArguments { "version" };
+    if (const auto known = ToolAnswers::remembered(m_state.adb()->executable, versionArguments);
+        known && refuseOldAdb(*known))
+        return;
     m_run = std::make_shared<StoppableRun>();
     const std::uint64_t generation = *m_current;
     QCoro::connect(attempt(generation), this, [] {});
@@ -182,26 +188,31 @@ void WirelessPairing::fail(FriendlyError error, bool needsNewerAdb)
     setStage(Stage::failed);
 }
 
+bool WirelessPairing::refuseOldAdb(const ProcessResult& version)
+{
+    // An unreadable version is given the benefit of the doubt; `pair` itself tells later.
+    const auto readable = ADBPairing::parseVersion(version.stdOut);
+    if (!readable || ADBPairing::versionCanPair(*readable) != false)
+        return false;
+    fail(adbTooOld(*readable), true);
+    return true;
+}
+
 QCoro::Task<bool> WirelessPairing::checkAdb(std::uint64_t generation)
 {
     const std::shared_ptr<std::uint64_t> current = m_current;
     const std::string adb = m_state.adb()->executable;
-    if (m_checkedAdb != adb) {
+    std::vector<std::string> arguments { "version" };
+    std::optional<ProcessResult> answer = ToolAnswers::remembered(adb, arguments);
+    if (!answer) {
         std::shared_ptr<StoppableRun> run = m_run;
-        std::vector<std::string> arguments { "version" };
-        const ProcessResult answer = co_await run->run(
-            adb, std::move(arguments), ProcessRunner::safeEnvironment(adb), m_limits.versionTimeout);
+        answer
+            = co_await run->run(adb, arguments, ProcessRunner::safeEnvironment(adb), m_limits.versionTimeout);
         if (*current != generation)
             co_return false;
-        m_checkedAdb = adb;
-        m_adbVersion = ADBPairing::parseVersion(answer.stdOut);
+        ToolAnswers::remember(adb, arguments, *answer);
     }
-    // An unreadable version is given the benefit of the doubt; `pair` itself tells later.
-    if (m_adbVersion && ADBPairing::versionCanPair(*m_adbVersion) == false) {
-        fail(adbTooOld(*m_adbVersion), true);
-        co_return false;
-    }
-    co_return true;
+    co_return !refuseOldAdb(*answer);
 }
 
 QCoro::Task<> WirelessPairing::attempt(std::uint64_t generation)
@@ -248,15 +259,20 @@ QCoro::Task<> WirelessPairing::attempt(std::uint64_t generation)
     const ServiceBrowser::Found phone = *m_phone;
 
     setStage(Stage::pairing);
-    // The password is an argument of its own, never part of a shell line.
-    std::vector<std::string> pairArguments { "pair", hostPort(phone), password };
-    const ProcessResult paired = co_await run->run(
-        adb, std::move(pairArguments), ProcessRunner::safeEnvironment(adb), m_limits.pairTimeout);
+    // Given on standard input, as adb asks for it without one: the process list, which every
+    // user of the computer can read, never shows it.
+    std::vector<std::string> pairArguments { "pair", hostPort(phone) };
+    const ProcessResult paired = co_await run->run(adb, std::move(pairArguments),
+        ProcessRunner::safeEnvironment(adb), m_limits.pairTimeout, password + "\n");
     if (gone())
         co_return;
     std::string pairOutput = ADBPairing::withoutSecret(paired.combinedOutput(), password);
-    if (ADBPairing::isUnknownCommand(pairOutput))
-        co_return fail(adbTooOld(m_adbVersion.value_or("older than 30")), true);
+    if (ADBPairing::isUnknownCommand(pairOutput)) {
+        const auto version = ToolAnswers::remembered(adb, { "version" });
+        co_return fail(
+            adbTooOld(ADBPairing::parseVersion(version ? version->stdOut : "").value_or("older than 30")),
+            true);
+    }
     if (paired.timedOut || !ADBPairing::pairSucceeded(pairOutput))
         co_return fail(pairFailed(std::move(pairOutput)));
 

@@ -14,6 +14,7 @@
 
 #include "controller/FriendlyError.h"
 #include "platform/ServiceBrowser.h"
+#include "tools/ProcessRunner.h"
 
 namespace tessaly {
 
@@ -73,6 +74,8 @@ signals:
 private:
     QCoro::Task<> attempt(std::uint64_t generation);
     QCoro::Task<bool> checkAdb(std::uint64_t generation);
+    // Fails with the explanation when `version` (adb's answer) is too old for pairing.
+    bool refuseOldAdb(const ProcessResult& version);
     void resolved(std::uint64_t generation, const ServiceBrowser::Found& service);
     void unresolved(std::uint64_t generation, const std::string& type, const std::string& name);
     void browseFailed(std::uint64_t generation, const std::string& reason);
@@ -97,9 +100,6 @@ private:
     std::string m_model;
     std::optional<FriendlyError> m_error;
     bool m_needsNewerAdb = false;
-    // adb's version is asked once per executable.
-    std::optional<std::string> m_checkedAdb;
-    std::optional<std::string> m_adbVersion;
 
     std::unique_ptr<ServiceBrowser> m_browser;
     std::shared_ptr<StoppableRun> m_run;

@@ -62,7 +62,9 @@ std::optional<bool> versionCanPair(std::string_view version)
 
 bool isUnknownCommand(std::string_view output)
 {
-    return asciiLowercase(output).find("unknown command") != std::string::npos;
+    const std::string lower = asciiLowercase(output);
+    return lower.find("unknown command") != std::string::npos
+        || lower.find("\nglobal options:\n") != std::string::npos;
 }
 
 bool pairSucceeded(std::string_view output)

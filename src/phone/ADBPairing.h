@@ -28,7 +28,8 @@ std::optional<std::string> parseVersion(std::string_view output);
 // Whether a version from parseVersion knows `pair`; none when its first number is unreadable.
 std::optional<bool> versionCanPair(std::string_view version);
 
-// An adb too old for `pair` answers "adb: unknown command pair".
+// An adb that does not know `pair`: adb 29 prints its whole help ("global options:", ...), later
+// ones answer "adb: unknown command pair".
 bool isUnknownCommand(std::string_view output);
 
 // "Successfully paired to 192.168.1.23:37105 [guid=adb-R58M12345-AbCdEf]".

@@ -20,6 +20,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -61,9 +62,15 @@ private:
     int m_fd = -1;
 };
 
+void setNonBlocking(int fd, bool on)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK);
+}
+
 // Keeps the ends clear of 0-2, so the child's dup2 onto its standard streams never
-// lands on one of them; only the reading end is non-blocking.
-int makePipe(Fd& readEnd, Fd& writeEnd)
+// lands on one of them; only our end is non-blocking (the reading one unless `weWrite`).
+int makePipe(Fd& readEnd, Fd& writeEnd, bool weWrite = false)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -79,7 +86,7 @@ int makePipe(Fd& readEnd, Fd& writeEnd)
     writeEnd.reset(fds[1]);
     if (!readEnd.valid() || !writeEnd.valid())
         return EMFILE;
-    ::fcntl(readEnd.get(), F_SETFL, ::fcntl(readEnd.get(), F_GETFL) | O_NONBLOCK);
+    setNonBlocking(weWrite ? writeEnd.get() : readEnd.get(), true);
     return 0;
 }
 
@@ -127,6 +134,32 @@ bool readOnce(int fd, OutputBuffer& buffer, std::array<std::uint8_t, kReadChunk>
     return count < 0 && (errno == EAGAIN || errno == EINTR);
 }
 
+// Writes what the pipe takes now; false once the input is done with: all written, or the child
+// closed its end (the rest is dropped).
+bool writeOnce(int fd, std::string_view& pending)
+{
+    // Writing to a pipe nobody reads raises SIGPIPE in this thread, which would end the application:
+    // held back here and taken out of the pending signals again.
+    sigset_t pipeSignal;
+    sigset_t previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    ssize_t count = 0;
+    do
+        count = ::write(fd, pending.data(), std::min(pending.size(), kReadChunk));
+    while (count < 0 && errno == EINTR);
+    const int error = count < 0 ? errno : 0;
+    if (error == EPIPE) {
+        const timespec now {};
+        while (::sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) { }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (count > 0)
+        pending.remove_prefix(static_cast<std::size_t>(count));
+    return (count >= 0 || error == EAGAIN) && !pending.empty();
+}
+
 // What the child wrote before it ended is in the pipe now, at most the pipe's capacity.
 // A background process that inherited the pipe may go on writing: stop at that amount.
 void drain(Fd& fd, OutputBuffer& buffer)
@@ -171,8 +204,9 @@ struct Spawned {
     int error = 0;
 };
 
+// `inFd` < 0: standard input is the null device.
 Spawned spawn(const std::string& executable, const std::vector<std::string>& arguments,
-    const Environment& environment, int outFd, int errFd)
+    const Environment& environment, int inFd, int outFd, int errFd)
 {
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
@@ -193,7 +227,10 @@ Spawned spawn(const std::string& executable, const std::vector<std::string>& arg
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (inFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, inFd, STDIN_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
@@ -324,10 +361,13 @@ namespace {
 // One run with its standard output collected into `out`; the result's stdOut is left to the caller.
 ProcessResult runCollecting(const std::string& executable, const std::vector<std::string>& arguments,
     const Environment& environment, double timeoutSeconds, OutputBuffer& out,
-    const std::function<void(const RunHandle&)>& onStart, double graceSeconds, Trim trim)
+    const std::function<void(const RunHandle&)>& onStart, double graceSeconds, Trim trim,
+    const std::optional<std::string>& input)
 {
     if (!acceptable(executable, arguments, environment))
         return startFailure(executable, EINVAL);
+    if (input && input->size() > kInputLimit)
+        return startFailure(executable, E2BIG);
 
     OutputBuffer err(kStderrLimit);
     Fd outRead, outWrite, errRead, errWrite;
@@ -335,10 +375,20 @@ ProcessResult runCollecting(const std::string& executable, const std::vector<std
         return startFailure(executable, error);
     if (int error = makePipe(errRead, errWrite); error != 0)
         return startFailure(executable, error);
+    Fd inRead, inWrite;
+    if (input) {
+        if (int error = makePipe(inRead, inWrite, true); error != 0)
+            return startFailure(executable, error);
+    }
+    std::string_view pendingInput = input ? std::string_view(*input) : std::string_view();
 
-    const Spawned spawned = spawn(executable, arguments, environment, outWrite.get(), errWrite.get());
+    const Spawned spawned
+        = spawn(executable, arguments, environment, inRead.get(), outWrite.get(), errWrite.get());
+    inRead.reset();
     outWrite.reset();
     errWrite.reset();
+    if (pendingInput.empty())
+        inWrite.reset();
     if (spawned.error != 0)
         return startFailure(executable, spawned.error);
     const pid_t pid = spawned.pid;
@@ -374,9 +424,13 @@ ProcessResult runCollecting(const std::string& executable, const std::vector<std
     std::array<std::uint8_t, kReadChunk> chunk;
 
     while (!ended) {
-        std::array<pollfd, 3> fds {};
+        std::array<pollfd, 4> fds {};
         nfds_t count = 0;
-        int outIndex = -1, errIndex = -1, pidIndex = -1;
+        int inIndex = -1, outIndex = -1, errIndex = -1, pidIndex = -1;
+        if (inWrite.valid()) {
+            inIndex = static_cast<int>(count);
+            fds[count++] = { inWrite.get(), POLLOUT, 0 };
+        }
         if (outRead.valid()) {
             outIndex = static_cast<int>(count);
             fds[count++] = { outRead.get(), POLLIN, 0 };
@@ -399,6 +453,8 @@ ProcessResult runCollecting(const std::string& executable, const std::vector<std
             break;
         }
         if (ready > 0) {
+            if (inIndex >= 0 && fds[inIndex].revents != 0 && !writeOnce(inWrite.get(), pendingInput))
+                inWrite.reset();
             if (outIndex >= 0 && fds[outIndex].revents != 0 && !readOnce(outRead.get(), out, chunk))
                 outRead.reset();
             if (errIndex >= 0 && fds[errIndex].revents != 0 && !readOnce(errRead.get(), err, chunk))
@@ -434,6 +490,7 @@ ProcessResult runCollecting(const std::string& executable, const std::vector<std
         }
     }
 
+    inWrite.reset();
     listed.end();
     ProcessResult result;
     handle.markEnded();
@@ -449,11 +506,12 @@ ProcessResult runCollecting(const std::string& executable, const std::vector<std
 
 ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
     const Environment& environment, double timeoutSeconds, std::size_t outputLimit,
-    const std::function<void(const RunHandle&)>& onStart, double graceSeconds, Trim trim)
+    const std::function<void(const RunHandle&)>& onStart, double graceSeconds, Trim trim,
+    const std::optional<std::string>& input)
 {
     OutputBuffer out(outputLimit);
-    ProcessResult result
-        = runCollecting(executable, arguments, environment, timeoutSeconds, out, onStart, graceSeconds, trim);
+    ProcessResult result = runCollecting(
+        executable, arguments, environment, timeoutSeconds, out, onStart, graceSeconds, trim, input);
     result.stdOut = trim == Trim::ends ? trimWhitespace(out.text()) : out.text();
     return result;
 }
@@ -464,7 +522,7 @@ RawRun runBlockingRaw(const std::string& executable, const std::vector<std::stri
     OutputBuffer out(limit, OutputBuffer::Keep::first);
     RawRun run;
     run.result = runCollecting(
-        executable, arguments, environment, timeoutSeconds, out, {}, kGraceSeconds, Trim::ends);
+        executable, arguments, environment, timeoutSeconds, out, {}, kGraceSeconds, Trim::ends, std::nullopt);
     run.bytes = out.bytes();
     run.overflowed = out.overflowed();
     return run;
@@ -489,14 +547,16 @@ QCoro::Task<RawRun> runRaw(std::string executable, std::vector<std::string> argu
 }
 
 QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,
-    Environment environment, double timeoutSeconds, std::size_t outputLimit, Trim trim)
+    Environment environment, double timeoutSeconds, std::size_t outputLimit, Trim trim,
+    std::optional<std::string> input)
 {
     QFuture<ProcessResult> future = QtConcurrent::run(&toolPool(),
         [executable = std::move(executable), arguments = std::move(arguments),
-            environment = std::move(environment), timeoutSeconds, outputLimit, trim]() {
+            environment = std::move(environment), timeoutSeconds, outputLimit, trim,
+            input = std::move(input)]() {
             try {
-                return runBlocking(
-                    executable, arguments, environment, timeoutSeconds, outputLimit, {}, kGraceSeconds, trim);
+                return runBlocking(executable, arguments, environment, timeoutSeconds, outputLimit, {},
+                    kGraceSeconds, trim, input);
             } catch (const std::exception& error) {
                 ProcessResult failed;
                 failed.exitCode = -1;

@@ -67,6 +67,8 @@ inline constexpr std::size_t kDefaultOutputLimit = 65536;
 inline constexpr std::size_t kListingOutputLimit = 8 * 1024 * 1024;
 // How long a tool past its time limit has after SIGTERM before SIGKILL.
 inline constexpr double kGraceSeconds = 2.0;
+// The most standard input a run may be given; a longer one is refused before anything starts.
+inline constexpr std::size_t kInputLimit = 1024 * 1024;
 
 // Whether the two output texts lose the white space at both ends. A folder listing is taken as
 // printed: its last name may end in a space, which is part of the name.
@@ -75,16 +77,17 @@ enum class Trim { ends, none };
 // Runs `executable` with `arguments` (never through a shell) and exactly `environment`,
 // blocking the calling thread. `onStart` gets the child's stop handle right after a
 // successful start and is never called when the start fails; the handle stays safe to use
-// after the run has ended.
+// after the run has ended. The tool's standard input is the null device, or `input` when given:
+// written in full while the output is read, then closed (what the tool leaves unread is dropped).
 ProcessResult runBlocking(const std::string& executable, const std::vector<std::string>& arguments,
     const Environment& environment, double timeoutSeconds, std::size_t outputLimit = kDefaultOutputLimit,
     const std::function<void(const RunHandle&)>& onStart = {}, double graceSeconds = kGraceSeconds,
-    Trim trim = Trim::ends);
+    Trim trim = Trim::ends, const std::optional<std::string>& input = std::nullopt);
 
 // The same on a thread pool kept for tool runs; the awaiting coroutine resumes on its own thread.
 QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,
     Environment environment, double timeoutSeconds, std::size_t outputLimit = kDefaultOutputLimit,
-    Trim trim = Trim::ends);
+    Trim trim = Trim::ends, std::optional<std::string> input = std::nullopt);
 
 // The pool `run` uses; other work that waits for a tool run belongs there too.
 QThreadPool& toolPool();

@@ -42,7 +42,7 @@ bool StoppableRun::stopped() const
 }
 
 QCoro::Task<ProcessResult> StoppableRun::run(std::string executable, std::vector<std::string> arguments,
-    Environment environment, double timeoutSeconds)
+    Environment environment, double timeoutSeconds, std::optional<std::string> input)
 {
     std::shared_ptr<Shared> shared = m_shared;
     if (stopped()) {
@@ -61,7 +61,7 @@ QCoro::Task<ProcessResult> StoppableRun::run(std::string executable, std::vector
     (void)sized;
     QFuture<ProcessResult> future = QtConcurrent::run(&pool,
         [shared, executable = std::move(executable), arguments = std::move(arguments),
-            environment = std::move(environment), timeoutSeconds]() {
+            environment = std::move(environment), timeoutSeconds, input = std::move(input)]() {
             const auto onStart = [&shared](const RunHandle& handle) {
                 const std::lock_guard guard(shared->lock);
                 shared->handle = handle;
@@ -71,7 +71,8 @@ QCoro::Task<ProcessResult> StoppableRun::run(std::string executable, std::vector
             ProcessResult result;
             try {
                 result = ProcessRunner::runBlocking(executable, arguments, environment, timeoutSeconds,
-                    ProcessRunner::kDefaultOutputLimit, onStart);
+                    ProcessRunner::kDefaultOutputLimit, onStart, ProcessRunner::kGraceSeconds,
+                    ProcessRunner::Trim::ends, input);
             } catch (const std::exception& error) {
                 result.exitCode = -1;
                 result.stdErr = error.what();

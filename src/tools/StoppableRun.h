@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,7 @@ public:
     // As ProcessRunner::run, with the default output limit; the awaiting coroutine resumes on its
     // own thread. A run that was stopped reports exit status -1 with "Stopped." in stderr.
     QCoro::Task<ProcessResult> run(std::string executable, std::vector<std::string> arguments,
-        Environment environment, double timeoutSeconds);
+        Environment environment, double timeoutSeconds, std::optional<std::string> input = std::nullopt);
 
     // Safe from any thread; the run may still be finishing when this returns.
     void stop();

@@ -184,13 +184,14 @@ std::optional<std::string> verifiedExecutable(
     return resolved;
 }
 
-std::optional<std::string> findADB(const Places& places)
+std::vector<std::string> adbCandidates(const Places& places)
 {
-    const BuiltInTools tools = BuiltInTools::at(places);
-    if (auto own = tools.tool("adb"))
-        return own;
+    std::vector<std::string> found;
+    if (auto own = BuiltInTools::at(places).tool("adb"))
+        found.push_back(*own);
     const std::string root = base(places.root);
-    // Debian links /usr/bin/adb into /usr/lib/android-sdk.
+    // Debian links /usr/bin/adb into /usr/lib/android-sdk. /opt belongs to root, so only the
+    // administrator or a package (Arch's android-sdk-platform-tools) puts an SDK there.
     std::vector<Candidate> candidates = {
         { root + "/usr/bin/adb", { root + "/usr/bin/", root + "/usr/lib/" } },
         { root + "/usr/local/bin/adb", { root + "/usr/local/" } },
@@ -200,7 +201,19 @@ std::optional<std::string> findADB(const Places& places)
         const std::string home = base(places.home);
         candidates.push_back({ home + "/Android/Sdk/platform-tools/adb", { home + "/Android/Sdk/" } });
     }
-    return firstTrusted(candidates);
+    candidates.push_back({ root + "/opt/android-sdk/platform-tools/adb", { root + "/opt/android-sdk/" } });
+    for (const auto& [path, prefixes] : candidates) {
+        auto accepted = verifiedExecutable(path, prefixes);
+        if (accepted && std::find(found.begin(), found.end(), *accepted) == found.end())
+            found.push_back(std::move(*accepted));
+    }
+    return found;
+}
+
+std::optional<std::string> findADB(const Places& places)
+{
+    const std::vector<std::string> found = adbCandidates(places);
+    return found.empty() ? std::nullopt : std::optional(found.front());
 }
 
 std::optional<std::string> findScrcpy(const Places& places)

@@ -42,6 +42,11 @@ struct BuiltInTools {
 std::optional<std::string> verifiedExecutable(
     const std::string& path, const std::vector<std::string>& allowedPrefixes);
 
+// Every trusted adb, each once, in order of trust: the built-in one, the system's, /usr/local's,
+// Android Studio's SDK in the home folder, /opt/android-sdk. Which one to run takes their
+// versions (see ADBChoice).
+std::vector<std::string> adbCandidates(const Places& places = Places::system());
+// The first of them.
 std::optional<std::string> findADB(const Places& places = Places::system());
 std::optional<std::string> findScrcpy(const Places& places = Places::system());
 // The system's ping (iputils), used to measure the link to the phone.

@@ -119,6 +119,13 @@ TEST(ADBParserTest, PairingReadsTheVersionAndKeepsThePasswordOutOfOutput)
         EXPECT_EQ(ADBPairing::parseVersion(output), version) << output;
         EXPECT_EQ(ADBPairing::versionCanPair(version.value_or("")), canPair) << output;
     }
+    // adb 29 answers `pair` with its help, later ones with a line; a wrong code is not that.
+    const std::pair<std::string, bool> refusals[]
+        = { { "Version 29.0.6\nglobal options:\n -a  listen on", true },
+              { "adb: unknown command pair", true }, { "Failed: Wrong password", false },
+              { "global options: ", false } };
+    for (const auto& [output, refused] : refusals)
+        EXPECT_EQ(ADBPairing::isUnknownCommand(output), refused) << output;
     EXPECT_EQ(ADBPairing::withoutSecret("pair 1.2.3.4:5 Pw9 said Pw9Pw9", "Pw9"),
         "pair 1.2.3.4:5 •••••• said ••••••••••••");
 }

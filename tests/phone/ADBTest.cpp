@@ -1,13 +1,20 @@
+#include <filesystem>
+
 #include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <unistd.h>
 
 #include <QCoroTask>
 
 #include <gtest/gtest.h>
 
 #include "phone/ADB.h"
+#include "phone/ADBChoice.h"
 #include "support/StandInTool.h"
 
 using namespace tessaly;
+using tessaly::test::actAsAdb;
 using tessaly::test::StandInTool;
 using Arguments = std::vector<std::string>;
 
@@ -122,4 +129,32 @@ TEST_F(ADBTest, TimeLimits)
     for (const double seconds : { ipSeconds, bandSeconds })
         EXPECT_TRUE(seconds >= 0.49 && seconds < 0.75) << seconds;
     EXPECT_TRUE(connectSeconds >= 0.79 && connectSeconds < 1.2) << connectSeconds;
+}
+
+// Stand-ins of different releases in a throw-away system tree: the newest runs, each asked once.
+TEST(ADBChoiceTest, TheNewestTrustedAdbIsChosen)
+{
+    const std::string sdk = "/home/ana/Android/Sdk/platform-tools", local = "/usr/local/bin";
+    const std::pair<std::vector<std::pair<std::string, std::string>>, std::size_t> cases[] = {
+        { { { "/usr/bin", "29.0.6-debian" }, { sdk, "35.0.2-12147458" } }, 1 },
+        { { { "/usr/bin", "35.0.10" }, { local, "35.0.9" } }, 0 },
+        { { { "/usr/bin", "29.0.6" }, { local, "" }, { "/opt/android-sdk/platform-tools", "34.0.5" } }, 2 },
+        { { { "/usr/bin", "34.0.5" }, { sdk, "34.0.5" } }, 0 },
+        { { { "/usr/bin", "" }, { local, "" } }, 0 },
+        { { { sdk, "35.0.2" } }, 0 },
+    };
+    for (const auto& [installed, chosen] : cases) {
+        QTemporaryDir top;
+        const std::string root = std::filesystem::canonical(top.path().toStdString()).string();
+        std::vector<std::unique_ptr<StandInTool>> tools;
+        for (const auto& [folder, release] : installed) {
+            tools.push_back(std::make_unique<StandInTool>("adb", root + folder));
+            actAsAdb(*tools.back(), release.empty() ? "unreadable" : release);
+        }
+        for (int round = 0; round < 2; ++round)
+            EXPECT_EQ(ADBChoice::choose({ root, root + "/home/ana", "", ::getuid() }), tools[chosen]->path())
+                << installed[chosen].first;
+        for (const auto& tool : tools)
+            EXPECT_EQ(tool->calls().size(), tools.size() > 1 ? 1U : 0U);
+    }
 }

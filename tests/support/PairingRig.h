@@ -47,8 +47,8 @@ struct PairingRig {
     explicit PairingRig(const std::string& version, double scanWait, double connectDelay = 0)
     {
         rig.adb.on({ "version" }, { .out = "Android Debug Bridge version 1.0.41\n" + version });
-        rig.adb.onPrefix(
-            { "pair" }, { .out = "Successfully paired to 192.168.1.23:37105 [guid=adb-R58M-AbCd]" });
+        rig.adb.onPrefix({ "pair" },
+            { .out = "Successfully paired to 192.168.1.23:37105 [guid=adb-R58M-AbCd]", .readsInput = true });
         rig.adb.on({ "connect", "192.168.1.23:41234" },
             { .out = "connected to 192.168.1.23:41234", .delay = connectDelay });
         rig.adb.on({ "devices", "-l" }, deviceList({ "192.168.1.23:41234 device model:Pixel_7" }));

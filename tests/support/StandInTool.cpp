@@ -61,9 +61,16 @@ std::string temporaryFolder()
 } // namespace
 
 StandInTool::StandInTool(std::string name)
-    : m_name(std::move(name))
-    , m_folder(temporaryFolder())
+    : StandInTool(std::move(name), std::string())
 {
+}
+
+StandInTool::StandInTool(std::string name, const std::string& folder)
+    : m_name(std::move(name))
+    , m_folder(folder.empty() ? temporaryFolder() : folder)
+    , m_ownsFolder(folder.empty())
+{
+    std::filesystem::create_directories(m_folder);
     static const std::string helper = standin::readFile(TESSALY_STANDIN_PATH);
     if (helper.empty())
         fail("cannot read " TESSALY_STANDIN_PATH);
@@ -73,7 +80,8 @@ StandInTool::StandInTool(std::string name)
 StandInTool::~StandInTool()
 {
     std::error_code ignored;
-    std::filesystem::remove_all(m_folder, ignored);
+    if (m_ownsFolder)
+        std::filesystem::remove_all(m_folder, ignored);
 }
 
 void StandInTool::addRule(Rule rule)
@@ -135,6 +143,15 @@ std::vector<std::vector<std::string>> StandInTool::calls() const
     return standin::readCalls(data);
 }
 
+std::vector<std::string> StandInTool::inputs() const
+{
+    const std::string data = standin::readFile(path() + ".inputs");
+    std::vector<std::string> inputs;
+    for (const auto& record : standin::readCalls(data))
+        inputs.push_back(record.empty() ? std::string() : record.front());
+    return inputs;
+}
+
 void StandInTool::clearCalls()
 {
     const int fd = ::open((path() + ".calls").c_str(), O_WRONLY | O_CLOEXEC);
@@ -155,6 +172,23 @@ void StandInTool::playPhone(const std::string& root, const PhoneOptions& options
         standin::encode(standin::Phone {
             std::filesystem::canonical(root).string(), options.bytesPerSecond, options.vanishAfterBytes }),
         0644);
+}
+
+} // namespace tessaly::test
+
+namespace tessaly::test {
+
+void actAsAdb(StandInTool& adb, const std::string& version)
+{
+    const std::string about
+        = "Android Debug Bridge version 1.0.41\nVersion " + version + "\nInstalled as " + adb.path() + "\n";
+    adb.on({ "version" }, { .out = about });
+    // The head of adb 29's help; the rest of its 120 lines lists more commands.
+    const std::string help = about
+        + "global options:\n -a         listen on all network interfaces, not just localhost\n"
+          "general commands:\n devices [-l]             list connected devices (-l for long output)\n";
+    if (std::strtol(version.c_str(), nullptr, 10) < 30)
+        adb.onPrefix({ "pair" }, { .out = help, .exitCode = 1 });
 }
 
 } // namespace tessaly::test

@@ -32,12 +32,17 @@ public:
         // Writes NAME=VALUE lines of its environment to stdout, after `out` and `err`.
         bool printEnvironment = false;
         int raiseSignal = 0; // > 0: ends by this signal instead of exiting
+        // Reads its standard input to the end after its output, before `delay`; see inputs().
+        bool readsInput = false;
     };
 
     // The answer to anything not scripted: exit 0, no output. Calls are recorded before the
     // answer plays, so a call that is stopped or times out is still listed.
     // `name` is the executable's file name ("adb", "scrcpy", "ping").
     explicit StandInTool(std::string name);
+    // The same at <folder>/<name> (the folder is made when missing and left in place), for trees
+    // that play a system's folders.
+    StandInTool(std::string name, const std::string& folder);
     ~StandInTool();
     StandInTool(const StandInTool&) = delete;
     StandInTool& operator=(const StandInTool&) = delete;
@@ -73,6 +78,8 @@ public:
     std::string folder() const; // its temporary folder
     // Every argument list it was called with, in order.
     std::vector<std::vector<std::string>> calls() const;
+    // What each call with `readsInput` read from its standard input, in order.
+    std::vector<std::string> inputs() const;
     void clearCalls();
 
     // A row of the table the stand-in reads: 'E'xact, 'P'refix or 'O'therwise. The id names the
@@ -92,11 +99,17 @@ private:
     std::string m_folder;
     std::vector<Rule> m_rules;
     std::uint64_t m_nextId = 1;
+    bool m_ownsFolder = true;
 };
 
 // The real output of scrcpy releases, for tests and the stand-in: a file of the samples folder
 // ("unknown-option-2.4.txt"; throws when missing), and a release's --help as playScrcpy plays it.
 std::string scrcpySample(const std::string& name);
 std::string scrcpyHelp(const std::string& version);
+
+// Scripts `adb` to answer as the platform-tools release `version` ("29.0.6-debian",
+// "35.0.2-12147458"): its `version` text, and before 30 no `pair` command, which adb 29 answers
+// as every command it does not know: its help on standard output and exit status 1.
+void actAsAdb(StandInTool& adb, const std::string& version);
 
 } // namespace tessaly::test

@@ -271,6 +271,43 @@ TEST(ProcessRunnerTest, ConcurrentRunsEndWithTheToolAndLeaveNoDescriptorAndNoZom
     EXPECT_FALSE(::waitid(P_ALL, 0, &zombie, WEXITED | WNOHANG | WNOWAIT) == 0 && zombie.si_pid != 0);
 }
 
+TEST(ProcessRunnerTest, StandardInputIsWrittenWhileTheOutputIsReadThenClosed)
+{
+    std::string big;
+    for (int line = 0; big.size() < ProcessRunner::kInputLimit - 20; ++line)
+        big += "input line " + std::to_string(line) + "\n";
+    const std::string output(200'000, 'o');
+    // Both ways more than a pipe holds (the tool writes all before it reads); then tools that never
+    // read, running on or gone at once: no hang, and no SIGPIPE here.
+    const std::tuple<std::optional<std::string>, StandInTool::Answer, std::vector<std::string>> cases[] = {
+        { big, { .out = output, .readsInput = true }, { big } },
+        { std::nullopt, { .out = output, .readsInput = true }, { "" } },
+        { "", { .out = output, .readsInput = true }, { "" } },
+        { big, { .out = output, .delay = 0.3 }, {} },
+        { big, { .out = output }, {} },
+    };
+    for (const auto& [input, answer, read] : cases) {
+        for (int round = 0; round < (answer.delay > 0 ? 1 : 5); ++round) {
+            StandInTool tool("adb");
+            tool.otherwise(answer);
+            const auto start = Clock::now();
+            const ProcessResult result
+                = ProcessRunner::runBlocking(tool.path(), {}, {}, 5, ProcessRunner::kListingOutputLimit, {},
+                    ProcessRunner::kGraceSeconds, ProcessRunner::Trim::ends, input);
+            EXPECT_TRUE(result.exitCode == 0 && !result.timedOut && result.stdOut.size() == output.size());
+            EXPECT_LT(secondsSince(start), 2.5);
+            EXPECT_EQ(tool.inputs(), read);
+        }
+    }
+    StandInTool tool("adb");
+    const std::string tooLong(ProcessRunner::kInputLimit + 1, 'x');
+    EXPECT_EQ(
+        ProcessRunner::runBlocking(tool.path(), {}, {}, 5, 100, {}, 1, ProcessRunner::Trim::ends, tooLong)
+            .exitCode,
+        -1);
+    EXPECT_TRUE(tool.calls().empty());
+}
+
 TEST(ProcessRunnerTest, SafeEnvironmentKeepsOnlyTheAllowedVariables)
 {
     const Environment own = { { "HOME", "/home/ana" }, { "USER", "ana" }, { "LOGNAME", "ana" },

@@ -87,6 +87,8 @@ TEST_F(ToolLocatorTest, OnlyLockedDownExecutablesInAllowedFoldersAndAdbCandidate
     link("/usr/bin/adb", "../lib/android-sdk/platform-tools/adb");
     const std::string debian = file("/usr/lib/android-sdk/platform-tools/adb");
     EXPECT_EQ(ToolLocator::findADB(places()), debian);
+    const std::string opt = file("/opt/android-sdk/platform-tools/adb");
+    EXPECT_EQ(ToolLocator::adbCandidates(places()), (std::vector { debian, sdk, opt }));
 }
 
 TEST_F(ToolLocatorTest, ScrcpyFromTheNewestCompleteHomebrewVersion)

@@ -1,7 +1,7 @@
 #pragma once
 
 // The files a stand-in tool <folder>/<name> shares with the test that scripts it, named
-// <name>.answers, .calls, .phone, .gone and .sequence-<rule>. Every value is a token
+// <name>.answers, .calls, .inputs, .phone, .gone and .sequence-<rule>. Every value is a token
 // "<length>:<bytes>", so arguments and answers may hold any byte, line breaks and NULs included.
 
 #include "support/StandInTool.h"
@@ -60,7 +60,7 @@ template <typename F> void fields(F& f, StandInTool::Chunk& c)
 template <typename F> void fields(F& f, StandInTool::Answer& a)
 {
     f(a.out, a.err, a.exitCode, a.delay, a.chunks, a.ignoreSigterm, a.ignoreSigint, a.backgroundChildSeconds,
-        a.printEnvironment, a.raiseSignal);
+        a.printEnvironment, a.raiseSignal, a.readsInput);
 }
 template <typename F> void fields(F& f, Rule& r)
 {

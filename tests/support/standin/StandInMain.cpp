@@ -66,9 +66,9 @@ int openBeside(const std::string& executable, const std::string& ending)
     return ::open((executable + ending).c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
 }
 
-void recordCall(const std::string& executable, std::vector<std::string> arguments)
+void record(const std::string& executable, const std::string& ending, std::vector<std::string> arguments)
 {
-    const int fd = openBeside(executable, ".calls");
+    const int fd = openBeside(executable, ending);
     ::flock(fd, LOCK_EX);
     const std::string record = standin::encode(std::move(arguments));
     writeAll(fd, record.data(), record.size());
@@ -110,7 +110,7 @@ int main(int argc, char** argv)
 {
     const std::string executable = ownPath();
     const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
-    recordCall(executable, arguments);
+    record(executable, ".calls", arguments);
     const auto rules = standin::decode<std::vector<standin::Rule>>(standin::readFile(executable + ".answers"))
                            .value_or(std::vector<standin::Rule> {});
     if (const auto phone = standin::decode<standin::Phone>(standin::readFile(executable + ".phone"));
@@ -150,6 +150,8 @@ int main(int argc, char** argv)
                 break;
         }
     }
+    if (answer.readsInput)
+        record(executable, ".inputs", { standin::readAll(STDIN_FILENO) });
     if (answer.backgroundChildSeconds > 0 && ::fork() == 0) {
         // Like a server started by the tool: keeps the inherited output open after the tool ends.
         sleepFor(answer.backgroundChildSeconds);
