@@ -188,6 +188,8 @@ std::optional<Bytes> QuickShareStore::collect(const OfflineFrame::PayloadPiece& 
 {
     const auto found = m_messages.find(piece.id);
     const std::size_t existing = found == m_messages.end() ? 0 : found->second.size();
+    // What a message holds is its capacity: growing by doubling can hold nearly twice its size.
+    const std::size_t held = found == m_messages.end() ? 0 : found->second.capacity();
     static const char* const outOfOrder = "a message arrived out of order";
     if (piece.offset < 0 || static_cast<std::uint64_t>(piece.offset) != existing)
         throw QuickShareProblem(outOfOrder);
@@ -198,9 +200,9 @@ std::optional<Bytes> QuickShareStore::collect(const OfflineFrame::PayloadPiece& 
 
     Bytes bytes = found == m_messages.end() ? Bytes() : std::move(found->second);
     bytes.insert(bytes.end(), piece.body.begin(), piece.body.end());
-    m_pendingBytes -= existing;
+    m_pendingBytes -= held;
     if (!piece.isLast) {
-        m_pendingBytes += bytes.size();
+        m_pendingBytes += bytes.capacity();
         m_messages[piece.id] = std::move(bytes);
         return std::nullopt;
     }

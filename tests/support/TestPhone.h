@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include <QDeadlineTimer>
 #include <QTcpSocket>
 
 #include "quickshare/QuickShareMessages.h"
@@ -39,10 +40,13 @@ public:
     // Returns once the receiver has handled everything sent before (it answers a keep-alive).
     bool sync();
     void vanish() { m_socket.abort(); }
-    // Blocks (no event loop) until at most `bytes` of what was sent wait here.
+    // Blocks (no event loop) until at most `bytes` of what was sent wait here or the link is
+    // gone; a slow receiver on a loaded machine must not let unsent frames pile up here.
     void drain(qint64 bytes)
     {
-        while (m_socket.bytesToWrite() > bytes && m_socket.waitForBytesWritten(1000)) { }
+        QDeadlineTimer deadline(30000);
+        while (m_socket.bytesToWrite() > bytes && isOpen() && !deadline.hasExpired())
+            m_socket.waitForBytesWritten(200);
     }
     bool waitClosed(double seconds = 5);
 
