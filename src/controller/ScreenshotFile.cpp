@@ -22,17 +22,6 @@ std::string reason(int error)
     return std::error_code(error, std::generic_category()).message();
 }
 
-// Folded the way the free-name rule compares names.
-std::set<std::string> namesIn(const std::string& folder)
-{
-    std::set<std::string> taken;
-    const QDir dir(QString::fromStdString(folder));
-    for (const QString& entry :
-        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-        taken.insert(entry.toLower().toStdString());
-    return taken;
-}
-
 bool writeAll(int fd, std::span<const std::uint8_t> bytes)
 {
     while (!bytes.empty()) {
@@ -95,7 +84,7 @@ Saved save(const std::string& folder, const std::string& name, std::span<const s
         return { std::nullopt, reason(error) };
     }
 
-    std::set<std::string> taken = namesIn(folder);
+    std::set<std::string> taken = QuickShareStore::namesIn(folder);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::string path = folder + "/" + QuickShareStore::freeName(name, taken);
         error = moveToFreeName(temporary, path);

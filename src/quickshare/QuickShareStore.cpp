@@ -22,16 +22,6 @@ std::string lower(const std::string& name)
     return QString::fromStdString(name).toLower().toStdString();
 }
 
-std::set<std::string> namesIn(const std::string& folder)
-{
-    std::set<std::string> taken;
-    const QDir dir(QString::fromStdString(folder));
-    for (const QString& entry :
-        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-        taken.insert(entry.toLower().toStdString());
-    return taken;
-}
-
 bool writeAll(int fd, const std::uint8_t* data, std::size_t size)
 {
     while (size > 0) {
@@ -48,6 +38,16 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size)
 }
 
 } // namespace
+
+std::set<std::string> QuickShareStore::namesIn(const std::string& folder)
+{
+    std::set<std::string> taken;
+    const QDir dir(QString::fromStdString(folder));
+    for (const QString& entry :
+        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        taken.insert(entry.toLower().toStdString());
+    return taken;
+}
 
 QuickShareStore::QuickShareStore(std::string saveFolder, CapacitySource capacity)
     : m_saveFolder(std::move(saveFolder))

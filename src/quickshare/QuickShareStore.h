@@ -58,6 +58,8 @@ public:
     // `name`, or with " (n)" before its extension, n from 2, so that its lower-case form is not
     // in `taken`; the result's lower-case form is added to `taken`.
     static std::string freeName(const std::string& name, std::set<std::string>& taken);
+    // The lower-case names of everything in `folder`, as freeName compares them.
+    static std::set<std::string> namesIn(const std::string& folder);
     static void markAsDownloaded(int fd);
 
 private:
