@@ -382,6 +382,8 @@ TEST(QuickShareInbound_Answer, AnAnswerAfterTheEndCreatesNothing)
     events.finished = [&](const QUuid&, const std::optional<ShareResult>&) { ++finished; };
     QuickShareInbound inbound(
         server.nextPendingConnection(), { dir.path().toStdString(), {}, {}, {}, 5000, {} }, events);
+    // The ended connection hands its closing socket to this parent, as the receiver's does.
+    inbound.setParent(&server);
     inbound.start();
     ASSERT_TRUE(phone.handshake());
     phone.sendSharing(offer({ { "a.bin", 1, 10, "" } }));
